@@ -1,0 +1,150 @@
+// The picture the window shows: an 852 x 524 bitmap of 0x00RRGGBB pixels stored bottom-up,
+// its bitmap header, the 16-colour palette and the Screen4 colour table, and the pixel stage
+// that turns decoded cells into pixels at normal or Wide scale.
+#pragma once
+#include <array>
+#include <cstdint>
+#include <cstring>
+
+constexpr int kBufferWidth = 852;
+constexpr int kBufferHeight = 524;
+constexpr int kBufferBytes = kBufferWidth * kBufferHeight * 4;  // 1,785,792
+constexpr int kPictureWidth = 426;                              // at normal scale
+constexpr int kPictureHeight = 262;
+
+// The display's bitmap header as it lies in memory: 40 bytes, then one colour entry.
+struct BitmapHeader {
+  uint32_t headerSize;
+  int32_t width;
+  int32_t height;  // positive: rows are stored bottom-up
+  uint16_t planes;
+  uint16_t bitsPerPixel;
+  uint32_t compression;  // 0: uncompressed RGB
+  uint32_t imageSize;
+  int32_t xPixelsPerMeter;
+  int32_t yPixelsPerMeter;
+  uint32_t coloursUsed;
+  uint32_t coloursImportant;
+  uint32_t colourEntry;
+};
+static_assert(sizeof(BitmapHeader) == 44, "header layout must match the display's");
+
+struct FrameBuffer {
+  uint32_t* pixels = nullptr;  // kBufferBytes, allocated by the program shell
+  BitmapHeader header = {};
+};
+
+extern FrameBuffer frameBuffer;
+
+struct PaletteEntry {
+  int32_t red, green, blue;
+};
+
+inline constexpr PaletteEntry Palette[16] = {
+    {0, 0, 0},     {255, 175, 0},   {0, 255, 175}, {175, 255, 0}, {175, 0, 255},   {255, 0, 175},
+    {0, 175, 255}, {175, 175, 175}, {0, 0, 0},     {255, 0, 0},   {0, 255, 0},     {255, 255, 0},
+    {0, 0, 255},   {255, 0, 255},   {0, 255, 255}, {255, 255, 255}};
+
+constexpr uint32_t pixelValue(int32_t red, int32_t green, int32_t blue) {
+  return static_cast<uint32_t>(red * 65536 + green * 256 + blue);
+}
+
+constexpr uint32_t paletteColour(int index) {
+  return pixelValue(Palette[index].red, Palette[index].green, Palette[index].blue);
+}
+
+// Screen4 maps a whole cell byte to a colour; bytes not in the table repeat the previous colour.
+constexpr uint32_t kScreen4Repeat = 0xFFFFFFFFu;
+
+constexpr std::array<uint32_t, 256> makeScreen4Table() {
+  std::array<uint32_t, 256> table{};
+  for (auto& colour : table) colour = kScreen4Repeat;
+  table[0x00] = table[0x88] = pixelValue(0, 0, 0);
+  table[0x0F] = table[0x8F] = pixelValue(255, 0, 255);
+  table[0xF0] = table[0xF8] = pixelValue(0, 255, 0);
+  table[0xFF] = pixelValue(255, 255, 255);
+  return table;
+}
+inline constexpr std::array<uint32_t, 256> screen4Table = makeScreen4Table();
+
+// Both pixels of a cell in palette mode, so that a cell costs one look-up: low nibble left.
+constexpr std::array<uint64_t, 256> makePalettePairs() {
+  std::array<uint64_t, 256> pairs{};
+  for (int cell = 0; cell < 256; ++cell)
+    pairs[cell] = paletteColour(cell & 0x0F) | uint64_t{paletteColour(cell >> 4)} << 32;
+  return pairs;
+}
+inline constexpr std::array<uint64_t, 256> palettePairs = makePalettePairs();
+
+void fillBitmapHeader(BitmapHeader& header);
+
+// Row of picture line `line`: row 261 - line at normal scale; at Wide scale the upper of its
+// two rows, 523 - 2 * line (the lower one lies one row below it in memory).
+inline uint32_t* pictureRow(uint32_t* pixels, int line, bool wide) {
+  int row = wide ? kBufferHeight - 1 - 2 * line : kPictureHeight - 1 - line;
+  return pixels + static_cast<long>(row) * kBufferWidth;
+}
+
+// Pixel stage state of one decodeFrame call: the scale and mode are read once when the call
+// starts; the running Screen4 colour lives for the call (across restarts) and starts black.
+struct PixelStage {
+  uint32_t* pixels;
+  bool wide;
+  bool screen4;
+  uint32_t screen4Colour;
+};
+
+inline PixelStage beginPixelStage(uint32_t* pixels, int32_t wide, int32_t scr4) {
+  return PixelStage{pixels, wide != 0, scr4 != 0, 0x000000u};
+}
+
+inline void store2(uint32_t* at, uint64_t twoPixels) { std::memcpy(at, &twoPixels, 8); }
+
+inline uint32_t screen4Colour(PixelStage& stage, uint8_t cell) {
+  uint32_t colour = screen4Table[cell];
+  if (colour != kScreen4Repeat) stage.screen4Colour = colour;
+  return stage.screen4Colour;
+}
+
+// `count` cells from cell `cellNumber` of picture line `line`, all of one value (a key run).
+inline void writeUniformCells(PixelStage& stage, int line, int cellNumber, int count, uint8_t cell) {
+  uint64_t left, right;  // pixels 0-1 and 2-3 of a Wide cell; a normal cell is `left` alone
+  if (stage.screen4) {
+    left = right = screen4Colour(stage, cell) * 0x100000001ull;
+  } else {
+    uint64_t pair = palettePairs[cell];
+    left = stage.wide ? (pair & 0xFFFFFFFFu) * 0x100000001ull : pair;
+    right = (pair >> 32) * 0x100000001ull;
+  }
+  uint32_t* row = pictureRow(stage.pixels, line, stage.wide);
+  if (!stage.wide) {
+    for (uint32_t *at = row + 2 * cellNumber, *end = at + 2 * count; at != end; at += 2) store2(at, left);
+    return;
+  }
+  for (uint32_t *at = row + 4 * cellNumber, *end = at + 4 * count; at != end; at += 4) {
+    store2(at, left), store2(at + 2, right);
+    store2(at - kBufferWidth, left), store2(at - kBufferWidth + 2, right);
+  }
+}
+
+// `count` cells of differing values (a delta run, or Screen4), taken from `cells`.
+inline void writeCells(PixelStage& stage, int line, int cellNumber, int count, const uint8_t* cells) {
+  uint32_t* at = pictureRow(stage.pixels, line, stage.wide) + (stage.wide ? 4 : 2) * cellNumber;
+  for (int i = 0; i < count; ++i) {
+    uint64_t left, right;
+    if (stage.screen4) {
+      left = right = screen4Colour(stage, cells[i]) * 0x100000001ull;
+    } else {
+      uint64_t pair = palettePairs[cells[i]];
+      left = stage.wide ? (pair & 0xFFFFFFFFu) * 0x100000001ull : pair;
+      right = (pair >> 32) * 0x100000001ull;
+    }
+    if (!stage.wide) {
+      store2(at, left), at += 2;
+      continue;
+    }
+    store2(at, left), store2(at + 2, right);
+    store2(at - kBufferWidth, left), store2(at - kBufferWidth + 2, right);
+    at += 4;
+  }
+}

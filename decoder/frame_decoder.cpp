@@ -1,0 +1,9 @@
+#include "frame_decoder.h"
+
+Settings settings;
+
+namespace FrameDecoder {
+
+DecoderState decoderState;
+
+}  // namespace FrameDecoder

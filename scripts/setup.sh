@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs whatever the build and the tests need and is not there yet (Debian 12, run as root).
+# Safe to run again: it only calls apt-get when a package is missing.
+set -euo pipefail
+
+native_packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev libpng-dev
+                 clang libclang-rt-14-dev)
+windows_packages=(g++-mingw-w64-i686 binutils-mingw-w64-i686)
+desktop_packages=(wine wine32:i386 wine64 xvfb xdotool imagemagick x11-utils)
+
+want=("${native_packages[@]}" "${windows_packages[@]}")
+[ "${1:-}" = "--native-only" ] || want+=("${desktop_packages[@]}")
+
+missing=()
+for package in "${want[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" || missing+=("$package")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "setup: installing ${missing[*]}"
+as_root=()
+[ "$(id -u)" -eq 0 ] || as_root=(sudo)
+export DEBIAN_FRONTEND=noninteractive
+# 32-bit Wine is what runs a 32-bit Windows program; it needs the i386 architecture.
+if printf '%s\n' "${missing[@]}" | grep -q ':i386$' && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  "${as_root[@]}" dpkg --add-architecture i386
+fi
+"${as_root[@]}" apt-get update -q
+"${as_root[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}" >/dev/null
