@@ -1,0 +1,89 @@
+// Helpers for the stream tool tests: encoding into a vector, the well-formedness check of an
+// encoded frame, PNG files, the POSIX cksum CRC used by the checksum fixtures, and scratch
+// directories.
+#pragma once
+#include <gtest/gtest.h>
+#include <png.h>
+#include <stdlib.h>
+
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "decoder_fixture.h"
+#include "stream_encoder.h"
+
+inline std::vector<uint8_t> encode(const std::vector<uint8_t>& cells, const std::vector<uint8_t>* previousCells) {
+  std::vector<uint8_t> out(kMaxEncodedFrameBytes);
+  out.resize(encodeFrame(cells.data(), previousCells ? previousCells->data() : nullptr, out.data()));
+  return out;
+}
+
+// One encoded frame: a marker, then pairs that cover exactly the frame's cells and never
+// hold the restart pair 0x01 0x81 as data.
+inline void expectWellFormedFrame(const std::vector<uint8_t>& frame) {
+  ASSERT_GE(frame.size(), 4u);
+  ASSERT_EQ(frame.size() % 2, 0u);
+  EXPECT_EQ(frame[1], 0x81);
+  long covered = 0;
+  for (size_t at = 2; at < frame.size(); at += 2) {
+    EXPECT_FALSE(frame[at] == 0x01 && frame[at + 1] == 0x81) << "restart pair as data at byte " << at;
+    covered += frame[at + 1] == 0 ? 256 : frame[at + 1];
+  }
+  EXPECT_EQ(covered, FrameDecoder::kCellsPerFrame);
+}
+
+// The checksum of `cksum` (POSIX): CRC-32, polynomial 0x04C11DB7 MSB first, over the bytes
+// and then their length, inverted.
+inline uint32_t posixCksum(const uint8_t* bytes, size_t size) {
+  uint32_t crc = 0;
+  auto addByte = [&crc](uint8_t byte) {
+    crc ^= uint32_t{byte} << 24;
+    for (int bit = 0; bit < 8; ++bit) crc = crc & 0x80000000u ? crc << 1 ^ 0x04C11DB7u : crc << 1;
+  };
+  for (size_t i = 0; i < size; ++i) addByte(bytes[i]);
+  for (size_t length = size; length != 0; length >>= 8) addByte(static_cast<uint8_t>(length));
+  return ~crc;
+}
+
+struct Picture {
+  int width = 0, height = 0;
+  std::vector<uint8_t> rgb;  // 8-bit RGB, top line first
+};
+
+inline bool readPng(const std::string& path, Picture& picture) {
+  png_image image;
+  std::memset(&image, 0, sizeof image);
+  image.version = PNG_IMAGE_VERSION;
+  if (!png_image_begin_read_from_file(&image, path.c_str())) return false;
+  image.format = PNG_FORMAT_RGB;
+  picture.width = static_cast<int>(image.width), picture.height = static_cast<int>(image.height);
+  picture.rgb.assign(PNG_IMAGE_SIZE(image), 0);
+  return png_image_finish_read(&image, nullptr, picture.rgb.data(), 0, nullptr) != 0;
+}
+
+inline bool writePng(const std::string& path, const Picture& picture) {
+  png_image image;
+  std::memset(&image, 0, sizeof image);
+  image.version = PNG_IMAGE_VERSION;
+  image.width = static_cast<png_uint_32>(picture.width);
+  image.height = static_cast<png_uint_32>(picture.height);
+  image.format = PNG_FORMAT_RGB;
+  bool written = png_image_write_to_file(&image, path.c_str(), 0, picture.rgb.data(), 0, nullptr) != 0;
+  png_image_free(&image);
+  return written;
+}
+
+// A fresh directory for one test, removed with everything in it afterwards.
+struct ScratchDirectory {
+  std::string path;
+  ScratchDirectory() {
+    std::string pattern = testing::TempDir() + "kestravu-stream-XXXXXX";
+    char* made = mkdtemp(pattern.data());
+    EXPECT_NE(made, nullptr);
+    path = pattern;
+  }
+  ~ScratchDirectory() { std::filesystem::remove_all(path); }
+  std::string operator/(const std::string& name) const { return path + "/" + name; }
+};
