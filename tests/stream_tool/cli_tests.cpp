@@ -210,4 +210,22 @@ TEST(StreamToolCommandLine, InfoAndDecodeCountWhatTheHandmadeStreamHolds) {
   EXPECT_EQ(entries(scratch.path).size(), 4u);  // the fifth frame is cut off by the end
 }
 
+// More than 1 MiB without a marker makes one decoder call give up; the next call goes on.
+TEST(StreamToolCommandLine, DecodingGoesOnAfterAMebibyteWithoutAFrame) {
+  ScratchDirectory scratch;
+  std::vector<uint8_t> bytes(1048576 + 1000, 0x55), cells(FrameDecoder::kCellsPerFrame, 0x9C);
+  std::vector<uint8_t> frame = encode(cells, nullptr);
+  bytes.insert(bytes.end(), frame.begin(), frame.end());
+  std::ofstream(scratch / "junk.stream", std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  ToolRun decoded = runTool("decode " + (scratch / "junk.stream") + " " + (scratch / "out"));
+  ASSERT_EQ(decoded.status, 0) << decoded.err;
+  EXPECT_EQ(decoded.out, "1 frames written to " + (scratch / "out") + " from 1050014 bytes (gave up 1 times after 1 MiB without a frame)\n");
+  Picture picture;
+  ASSERT_TRUE(readPng(scratch / "out/frame-00000.png", picture));
+  EXPECT_EQ(pixelOf(picture, 425, 261), paletteColour(9));  // 0x9C: blue left, red right
+  ToolRun info = runTool("info " + (scratch / "junk.stream"));
+  EXPECT_NE(info.out.find("skipped bytes: 1000\n"), std::string::npos) << info.out;
+  EXPECT_NE(info.out.find("bytes without a frame (given up): 1048576\n"), std::string::npos) << info.out;
+}
+
 }  // namespace

@@ -262,7 +262,7 @@ int runDecode(int argc, char** argv) {
     ++frames;
   }
   std::printf("%d frames written to %s from %zu bytes", frames, directory, stream.size());
-  if (callsWithoutFrame > 0) std::printf(" (%d times 1 MiB without a frame)", callsWithoutFrame);
+  if (callsWithoutFrame > 0) std::printf(" (gave up %d times after 1 MiB without a frame)", callsWithoutFrame);
   std::printf("\n");
   return 0;
 }
