@@ -26,15 +26,16 @@ std::string readText(const std::string& path) {
 
 ToolRun runTool(const std::string& arguments) {
   ScratchDirectory logs;
-  std::string command = std::string(KESTRAVU_STREAM_TOOL) + " " + arguments + " >" + (logs / "out") + " 2>" +
-                        (logs / "err");
+  std::string command =
+      std::string(KESTRAVU_STREAM_TOOL) + " " + arguments + " >" + (logs / "out") + " 2>" + (logs / "err");
   int raw = std::system(command.c_str());
   return ToolRun{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readText(logs / "out"), readText(logs / "err")};
 }
 
 std::set<std::string> entries(const std::string& directory) {
   std::set<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(directory)) names.insert(entry.path().filename());
+  for (const auto& entry : std::filesystem::directory_iterator(directory))
+    names.insert(entry.path().filename());
   return names;
 }
 
@@ -57,7 +58,8 @@ uint32_t quantised(uint32_t colour) {
   int best = 0;
   long bestDistance = 1L << 40;
   for (int index = 0; index < 16; ++index) {
-    long red = long(colour >> 16) - Palette[index].red, green = long(colour >> 8 & 255) - Palette[index].green;
+    long red = long(colour >> 16) - Palette[index].red,
+         green = long(colour >> 8 & 255) - Palette[index].green;
     long blue = long(colour & 255) - Palette[index].blue, distance = red * red + green * green + blue * blue;
     if (distance < bestDistance) best = index, bestDistance = distance;
   }
@@ -70,7 +72,8 @@ TEST(StreamToolCommandLine, BadInputExitsWithStatusTwoAndLeavesNothingBehind) {
   ASSERT_TRUE(writePng(scratch / "small.png", blankPicture(100, 50)));
   std::ofstream(scratch / "text.png") << "not a picture\n";
   const std::set<std::string> before = entries(scratch.path);
-  const std::string stream = kFixtures + "/pattern-12.stream", out = scratch / "out", made = scratch / "made.stream";
+  const std::string stream = kFixtures + "/pattern-12.stream", out = scratch / "out",
+                    made = scratch / "made.stream";
   const std::string good = scratch / "good.png";
   const std::string cases[] = {
       "",
@@ -120,8 +123,8 @@ TEST(StreamToolCommandLine, PicturesSurviveEncodeAndDecodeAtBothScales) {
   std::vector<Picture> pictures(5, blankPicture());
   for (int y = 0; y < kPictureHeight; ++y) {
     for (int x = 0; x < kPictureWidth; ++x) {
-      setPixel(pictures[0], x, y, random() & 0xFFFFFF);                       // any colour at all
-      setPixel(pictures[1], x, y, paletteColour((x / 30 + y / 40) % 16));     // palette blocks
+      setPixel(pictures[0], x, y, random() & 0xFFFFFF);                        // any colour at all
+      setPixel(pictures[1], x, y, paletteColour((x / 30 + y / 40) % 16));      // palette blocks
       setPixel(pictures[2], x, y, paletteColour((x / 30 + y / 40 + 3) % 16));  // all of them changed
       setPixel(pictures[3], x, y, x < 100 && y < 20 ? 0xFFD700u : random() & 0xFFFFFF);  // a tie
     }
@@ -136,7 +139,8 @@ TEST(StreamToolCommandLine, PicturesSurviveEncodeAndDecodeAtBothScales) {
   }
   ToolRun encoded = runTool("encode -o " + (scratch / "s.stream") + " --key-every 2" + names);
   ASSERT_EQ(encoded.status, 0) << encoded.err;
-  EXPECT_NE(runTool("info " + (scratch / "s.stream")).out.find("frames: 5 (key 3, delta 2)\n"), std::string::npos);
+  EXPECT_NE(runTool("info " + (scratch / "s.stream")).out.find("frames: 5 (key 3, delta 2)\n"),
+            std::string::npos);
   ASSERT_EQ(runTool("decode " + (scratch / "s.stream") + " " + (scratch / "normal")).status, 0);
   ASSERT_EQ(runTool("decode " + (scratch / "s.stream") + " " + (scratch / "wide") + " --wide").status, 0);
   for (size_t i = 0; i < pictures.size(); ++i) {
@@ -173,14 +177,18 @@ TEST(StreamToolCommandLine, BlackIsPaletteIndexZero) {
 TEST(StreamToolCommandLine, DecodedPicturesMatchTheFixtureChecksums) {
   ScratchDirectory scratch;
   ASSERT_EQ(runTool("decode " + kFixtures + "/pattern-12.stream " + (scratch / "normal")).status, 0);
-  ASSERT_EQ(runTool("decode " + kFixtures + "/pattern-12.stream " + (scratch / "w4") + " --screen4 --wide").status, 0);
+  ASSERT_EQ(
+      runTool("decode " + kFixtures + "/pattern-12.stream " + (scratch / "w4") + " --screen4 --wide").status,
+      0);
   std::istringstream lines(readText(kFixtures + "/pattern-12.checksums"));
   std::string line;
   std::getline(lines, line);  // the heading
   int frame = 0;
   for (; std::getline(lines, line); ++frame) {
     unsigned number, cells, normal, wide, screen4, wideScreen4;
-    ASSERT_EQ(std::sscanf(line.c_str(), "%u %u %u %u %u %u", &number, &cells, &normal, &wide, &screen4, &wideScreen4), 6);
+    ASSERT_EQ(std::sscanf(line.c_str(), "%u %u %u %u %u %u", &number, &cells, &normal, &wide, &screen4,
+                          &wideScreen4),
+              6);
     char name[32];
     std::snprintf(name, sizeof name, "/frame-%05d.png", frame);
     Picture picture;
@@ -216,10 +224,12 @@ TEST(StreamToolCommandLine, DecodingGoesOnAfterAMebibyteWithoutAFrame) {
   std::vector<uint8_t> bytes(1048576 + 1000, 0x55), cells(FrameDecoder::kCellsPerFrame, 0x9C);
   std::vector<uint8_t> frame = encode(cells, nullptr);
   bytes.insert(bytes.end(), frame.begin(), frame.end());
-  std::ofstream(scratch / "junk.stream", std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  std::ofstream(scratch / "junk.stream", std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
   ToolRun decoded = runTool("decode " + (scratch / "junk.stream") + " " + (scratch / "out"));
   ASSERT_EQ(decoded.status, 0) << decoded.err;
-  EXPECT_EQ(decoded.out, "1 frames written to " + (scratch / "out") + " from 1050014 bytes (gave up 1 times after 1 MiB without a frame)\n");
+  EXPECT_EQ(decoded.out, "1 frames written to " + (scratch / "out") +
+                             " from 1050014 bytes (gave up 1 times after 1 MiB without a frame)\n");
   Picture picture;
   ASSERT_TRUE(readPng(scratch / "out/frame-00000.png", picture));
   EXPECT_EQ(pixelOf(picture, 425, 261), paletteColour(9));  // 0x9C: blue left, red right

@@ -14,7 +14,8 @@ class EncoderTest : public DecoderTest {
  protected:
   // Decodes `stream` from `position` as one whole frame and checks it gives `cells`, both as
   // cell values and as the palette picture.
-  void expectFrameGives(const std::vector<uint8_t>& stream, size_t& position, const std::vector<uint8_t>& cells) {
+  void expectFrameGives(const std::vector<uint8_t>& stream, size_t& position,
+                        const std::vector<uint8_t>& cells) {
     ASSERT_EQ(decode(stream, position), Result::FrameComplete);
     ASSERT_TRUE(std::equal(cells.begin(), cells.end(), history.begin())) << "cell history differs";
     for (int cell = 0; cell < kCellsPerFrame; ++cell) {
@@ -68,7 +69,8 @@ TEST_F(EncoderTest, RandomPicturesComeBackExactly) {
 // the pictures' own runs: new = old + 1 over 129 cells is one delta run of 0x01.
 TEST_F(EncoderTest, RunsOf129CellsOfOneAreNeverSentAsARestartPair) {
   std::vector<uint8_t> keyCells(kCellsPerFrame, 0x00), deltaCells;
-  for (int start : {0, 1000, 213 * 100 - 60, kCellsPerFrame - 129}) std::fill_n(keyCells.begin() + start, 129, 0x01);
+  for (int start : {0, 1000, 213 * 100 - 60, kCellsPerFrame - 129})
+    std::fill_n(keyCells.begin() + start, 129, 0x01);
   std::fill_n(keyCells.begin() + 5000, 256 + 129, 0x01);  // 256 + 129: the second part splits too
   std::mt19937 random(7);
   std::vector<uint8_t> base(kCellsPerFrame);
@@ -97,7 +99,7 @@ TEST_F(EncoderTest, UniformPictureIs218PairsWithTheLastOneCut) {
 TEST_F(EncoderTest, RunsCrossLineEnds) {
   std::vector<uint8_t> cells(kCellsPerFrame, 0x00);
   std::fill_n(cells.begin() + 10 * kCellsPerLine + 200, 11 * kCellsPerLine, 0x37);  // 2,343 cells
-  for (int line = 40; line < 262; line += 3) cells[line * kCellsPerLine] = 0xA5;   // a column at the left
+  for (int line = 40; line < 262; line += 3) cells[line * kCellsPerLine] = 0xA5;    // a column at the left
   std::vector<uint8_t> key = encode(cells, nullptr);
   expectWellFormedFrame(key);
   int pairsOf37 = 0;
@@ -111,7 +113,8 @@ TEST_F(EncoderTest, RunsCrossLineEnds) {
 TEST_F(EncoderTest, EveryCellItsOwnPairFillsTheLargestFrame) {
   std::vector<uint8_t> cells(kCellsPerFrame), other(kCellsPerFrame);
   for (int cell = 0; cell < kCellsPerFrame; ++cell) cells[cell] = cell % 2 ? 0x12 : 0x21;
-  for (int cell = 0; cell < kCellsPerFrame; ++cell) other[cell] = static_cast<uint8_t>(cells[cell] + cell % 3);
+  for (int cell = 0; cell < kCellsPerFrame; ++cell)
+    other[cell] = static_cast<uint8_t>(cells[cell] + cell % 3);
   EXPECT_EQ(encode(cells, nullptr).size(), kMaxEncodedFrameBytes);
   expectKeyThenDeltaRoundTrip(cells, other);
 }

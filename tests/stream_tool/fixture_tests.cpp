@@ -47,7 +47,8 @@ class StreamFixture : public DecoderTest {
       size_t position = 0, frame = 0;
       for (Result result; (result = decode(stream, position)) != Result::SourceFailed;) {
         if (result == Result::NoFrame) continue;
-        if (frame == frames.size()) frames.push_back({posixCksum(history.data(), FrameDecoder::kCellsPerFrame)});
+        if (frame == frames.size())
+          frames.push_back({posixCksum(history.data(), FrameDecoder::kCellsPerFrame)});
         std::vector<uint8_t> rgb = picture();
         frames[frame++].push_back(posixCksum(rgb.data(), rgb.size()));
       }
@@ -58,7 +59,8 @@ class StreamFixture : public DecoderTest {
     std::string base = std::string(KESTRAVU_FIXTURES) + "/" + name;
     std::ifstream streamFile(base + ".stream", std::ios::binary);
     ASSERT_TRUE(streamFile) << base << ".stream";
-    std::vector<uint8_t> stream((std::istreambuf_iterator<char>(streamFile)), std::istreambuf_iterator<char>());
+    std::vector<uint8_t> stream((std::istreambuf_iterator<char>(streamFile)),
+                                std::istreambuf_iterator<char>());
     std::ostringstream actual;
     actual << "# frame cells normal wide screen4 wide-screen4 (POSIX cksum CRCs)\n";
     std::vector<std::vector<uint32_t>> frames = checksums(stream);
@@ -68,7 +70,8 @@ class StreamFixture : public DecoderTest {
                     frames[frame][2], frames[frame][3], frames[frame][4]);
       actual << line;
     }
-    if (std::getenv("KESTRAVU_WRITE_CHECKSUMS") != nullptr) std::ofstream(base + ".checksums") << actual.str();
+    if (std::getenv("KESTRAVU_WRITE_CHECKSUMS") != nullptr)
+      std::ofstream(base + ".checksums") << actual.str();
     std::ifstream expectedFile(base + ".checksums");
     ASSERT_TRUE(expectedFile) << base << ".checksums";
     std::istringstream actualLines(actual.str());

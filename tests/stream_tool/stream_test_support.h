@@ -14,7 +14,8 @@
 #include "decoder_fixture.h"
 #include "stream_encoder.h"
 
-inline std::vector<uint8_t> encode(const std::vector<uint8_t>& cells, const std::vector<uint8_t>* previousCells) {
+inline std::vector<uint8_t> encode(const std::vector<uint8_t>& cells,
+                                   const std::vector<uint8_t>* previousCells) {
   std::vector<uint8_t> out(kMaxEncodedFrameBytes);
   out.resize(encodeFrame(cells.data(), previousCells ? previousCells->data() : nullptr, out.data()));
   return out;

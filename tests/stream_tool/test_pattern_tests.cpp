@@ -50,7 +50,8 @@ TEST_F(TestPatternTest, FrameZeroHoldsEveryPaletteIndexAndEveryScreen4Byte) {
   for (int index = 0; index < 16; ++index) EXPECT_TRUE(nibbleSeen[index]) << "palette index " << index;
   for (int byte : {0x00, 0x0F, 0xF0, 0xFF}) EXPECT_TRUE(byteSeen[byte]) << "cell byte " << byte;
   int repeatingBytes = 0;  // bytes outside the Screen4 table take the colour before them
-  for (int byte = 0; byte < 256; ++byte) repeatingBytes += byteSeen[byte] && screen4Table[byte] == kScreen4Repeat;
+  for (int byte = 0; byte < 256; ++byte)
+    repeatingBytes += byteSeen[byte] && screen4Table[byte] == kScreen4Repeat;
   EXPECT_GT(repeatingBytes, 0);
 }
 
@@ -85,7 +86,8 @@ TEST_F(TestPatternTest, SameStreamWhereverItStarts) {
   std::ifstream file(KESTRAVU_FIXTURES "/pattern-12.stream", std::ios::binary);
   std::vector<uint8_t> fixture((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
   std::vector<uint8_t> expected;
-  for (int frame = 0; frame < 12; ++frame) expected.insert(expected.end(), fromZero[frame].begin(), fromZero[frame].end());
+  for (int frame = 0; frame < 12; ++frame)
+    expected.insert(expected.end(), fromZero[frame].begin(), fromZero[frame].end());
   EXPECT_EQ(fixture, expected);
 }
 

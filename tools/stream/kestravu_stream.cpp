@@ -209,7 +209,7 @@ void copyPicture(bool wide, uint8_t* rgb) {
 
 // Decoder memory, allocated once as the program shell does.
 std::vector<uint8_t> cellHistoryBlock(FrameDecoder::kCellHistoryBytes);
-std::vector<uint32_t> frameBufferBlock(kBufferWidth * kBufferHeight);
+std::vector<uint32_t> frameBufferBlock(kBufferWidth* kBufferHeight);
 
 void startDecoder(bool wide, bool screen4) {
   FrameDecoder::decoderState = {cellHistoryBlock.data(), 0};
@@ -234,7 +234,8 @@ int writeFrame(const char* directory, int frame, const uint8_t* rgb, bool wide) 
   int error = errno;
   std::remove(temporaryPath.c_str());
   for (int earlier = 0; earlier < frame; ++earlier) std::remove(framePath(directory, earlier).c_str());
-  return fail("cannot write '%s'%s%s", path.c_str(), written ? ": " : "", written ? std::strerror(error) : "");
+  return fail("cannot write '%s'%s%s", path.c_str(), written ? ": " : "",
+              written ? std::strerror(error) : "");
 }
 
 int runDecode(int argc, char** argv) {
@@ -262,7 +263,8 @@ int runDecode(int argc, char** argv) {
     ++frames;
   }
   std::printf("%d frames written to %s from %zu bytes", frames, directory, stream.size());
-  if (callsWithoutFrame > 0) std::printf(" (gave up %d times after 1 MiB without a frame)", callsWithoutFrame);
+  if (callsWithoutFrame > 0)
+    std::printf(" (gave up %d times after 1 MiB without a frame)", callsWithoutFrame);
   std::printf("\n");
   return 0;
 }
@@ -286,7 +288,8 @@ void countFrame(const uint8_t* bytes, long size, StreamCounts& counts) {
   counts.skippedBytes += markerEnd == 1 ? 0 : markerEnd - 2;
   bool key = previous == FrameDecoder::kKeyFrame;
   for (long at = markerEnd; at + 1 < size; at += 2) {
-    if (bytes[at] == FrameDecoder::kKeyFrame && bytes[at + 1] == FrameDecoder::kMarker) ++counts.restarts, key = true;
+    if (bytes[at] == FrameDecoder::kKeyFrame && bytes[at + 1] == FrameDecoder::kMarker)
+      ++counts.restarts, key = true;
   }
   counts.keyFrames += key ? 1 : 0;
   counts.minFrameBytes = counts.frames == 0 || size < counts.minFrameBytes ? size : counts.minFrameBytes;
@@ -318,13 +321,15 @@ int runInfo(int argc, char** argv) {
       countFrame(stream.data() + start, size, counts);
   }
   std::printf("stream: %s, %zu bytes\n", options.operands[0], stream.size());
-  std::printf("frames: %ld (key %ld, delta %ld)\n", counts.frames, counts.keyFrames, counts.frames - counts.keyFrames);
+  std::printf("frames: %ld (key %ld, delta %ld)\n", counts.frames, counts.keyFrames,
+              counts.frames - counts.keyFrames);
   std::printf("restarts: %ld\n", counts.restarts);
   std::printf("skipped bytes: %ld\n", counts.skippedBytes);
   std::printf("bytes per frame: min %ld, mean %.1f, max %ld\n", counts.minFrameBytes,
               counts.frames ? double(counts.totalFrameBytes) / counts.frames : 0.0, counts.maxFrameBytes);
   std::printf("bytes after the last frame: %ld\n", counts.trailingBytes);
-  if (counts.bytesWithoutFrame > 0) std::printf("bytes without a frame (given up): %ld\n", counts.bytesWithoutFrame);
+  if (counts.bytesWithoutFrame > 0)
+    std::printf("bytes without a frame (given up): %ld\n", counts.bytesWithoutFrame);
   return 0;
 }
 
@@ -359,7 +364,8 @@ int runEncode(int argc, char** argv) {
 int runPattern(int argc, char** argv) {
   Options options;
   if (int status = parseOptions(argc, argv, "-o --frames", options)) return status;
-  if (options.output == nullptr || !options.operands.empty()) return fail("pattern needs -o STREAM (%s)", kUsage);
+  if (options.output == nullptr || !options.operands.empty())
+    return fail("pattern needs -o STREAM (%s)", kUsage);
   static TestPattern pattern;
   std::vector<uint8_t> encoded(kMaxEncodedFrameBytes);
   OutputFile output;
@@ -371,7 +377,8 @@ int runPattern(int argc, char** argv) {
     bytes += static_cast<long>(size);
   }
   if (int status = finishOutput(output)) return status;
-  std::printf("%ld frames of the test pattern written to %s, %ld bytes\n", options.frames, options.output, bytes);
+  std::printf("%ld frames of the test pattern written to %s, %ld bytes\n", options.frames, options.output,
+              bytes);
   return 0;
 }
 
