@@ -209,7 +209,7 @@ void copyPicture(bool wide, uint8_t* rgb) {
 
 // Decoder memory, allocated once as the program shell does.
 std::vector<uint8_t> cellHistoryBlock(FrameDecoder::kCellHistoryBytes);
-std::vector<uint32_t> frameBufferBlock(kBufferWidth* kBufferHeight);
+std::vector<uint32_t> frameBufferBlock(static_cast<size_t>(kBufferWidth) * kBufferHeight);
 
 void startDecoder(bool wide, bool screen4) {
   FrameDecoder::decoderState = {cellHistoryBlock.data(), 0};
