@@ -1,0 +1,68 @@
+// The simulated capture device behind the stand-in driver library: one "KESTRAVU" device whose
+// stream is the built-in test pattern, endlessly, or a stream file, once or repeated, released
+// frame by frame at a set rate. Set up by environment variables when first opened:
+//   KESTRAVU_SIM_ABSENT=1      no device is attached (checked at every open)
+//   KESTRAVU_SIM_STREAM=PATH   send that stream file, then fall silent
+//   KESTRAVU_SIM_LOOP=1        send the stream file over and over
+//   KESTRAVU_SIM_FPS=N         frames a second, default 60; 0 sends as fast as reads come
+//   KESTRAVU_SIM_FAIL_AFTER=N  after N bytes every read fails, as when the device is unplugged
+//   KESTRAVU_SIM_LOG=PATH      append one line per driver call
+// Used from one thread at a time, like the program it serves.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+#include "test_pattern.h"
+
+namespace SimDevice {
+
+constexpr uint32_t kDefaultFramesPerSecond = 60;
+
+struct DeviceState {
+  bool pluggedIn = false;   // set up at the first open
+  uint32_t openHandle = 0;  // number of the open handle, 0 while closed
+  uint32_t handlesIssued = 0;
+  uint32_t readTimeoutMs = 0;  // until set, a read returns at once with what has arrived
+
+  // What the device sends: the pattern, or the file in `fileBytes`.
+  bool sendsPattern = true;
+  bool loopFile = false;
+  uint8_t* fileBytes = nullptr;
+  size_t fileSize = 0;
+  size_t fileOffset = 0;  // where the next frame of the file starts
+  TestPattern* pattern = nullptr;
+  uint8_t* patternFrame = nullptr;  // kMaxEncodedFrameBytes
+
+  // The released frame being delivered, and when the next one is released.
+  const uint8_t* frame = nullptr;
+  size_t frameSize = 0;
+  size_t framePosition = 0;
+  bool silent = false;          // the stream file has been sent
+  int64_t ticksPerFrame = 0;    // 0: unpaced
+  int64_t nextReleaseTicks = 0;
+
+  uint64_t bytesDelivered = 0;
+  int64_t failAfterBytes = -1;  // -1: never fails
+};
+
+extern DeviceState device;
+
+// Reads the set-up and allocates the stream's buffers: 0 on success, 1 when the stream file
+// cannot be read or memory is short.
+int plugIn();
+
+// Copies up to `count` bytes that have arrived by now into `out`; returns how many.
+size_t takeArrived(uint8_t* out, size_t count);
+
+// The end of the frame that starts at `start` in `data`: just after its last pair, or `size`
+// when the data ends first. Bytes before the frame's marker belong to it.
+size_t frameEnd(const uint8_t* data, size_t size, size_t start);
+
+// The clock the pace follows.
+int64_t nowTicks();
+int64_t ticksPerSecond();
+
+// The value of environment variable `name` in `out` (`capacity` bytes); false when unset.
+bool environment(const char* name, char* out, uint32_t capacity);
+
+}  // namespace SimDevice
