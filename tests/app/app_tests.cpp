@@ -1,0 +1,136 @@
+// The program's shell under Wine: the settings file, the dialog's number reading, the main
+// window, start-up and shutdown, and the read size dialog, against a stand-in device link.
+#include <windows.h>
+
+#include <string>
+
+#include "buffer_size_dialog.h"
+#include "check.h"
+#include "settings.h"
+#include "settings_file.h"
+
+int Check::failures = 0;
+
+void Check::fail(const char* file, int line, const char* what) {
+  std::printf("%s:%d: check failed: %s\n", file, line, what);
+  ++failures;
+}
+
+namespace {
+
+std::string readWholeFile(const char* fileName) {
+  std::string content;
+  if (FILE* file = std::fopen(fileName, "rb")) {
+    char block[256];
+    for (size_t count; (count = std::fread(block, 1, sizeof block, file)) > 0;) content.append(block, count);
+    std::fclose(file);
+  }
+  return content;
+}
+
+void writeWholeFile(const char* fileName, const char* content) {
+  FILE* file = std::fopen(fileName, "wb");
+  std::fputs(content, file);
+  std::fclose(file);
+}
+
+// Loads `content` as the settings file over fresh defaults.
+Settings loadedFrom(const char* fileName, const char* content) {
+  writeWholeFile(fileName, content);
+  settings = Settings{};
+  SettingsFile::loadFrom(fileName);
+  return settings;
+}
+
+void fileNameTests() {
+  char fileName[SettingsFile::kPathCapacity];
+  const char* path = "C:\\Program Files\\Viewer\\KESTRAVU.exe";
+  CHECK(SettingsFile::fileNameBeside(path, std::strlen(path), fileName) == 0);
+  CHECK_TEXT(fileName, "C:\\Program Files\\Viewer\\KESTRAVU.ini");
+  path = "Z:\\tmp\\run.d\\viewer";  // a dot in the directory, no extension on the program
+  CHECK(SettingsFile::fileNameBeside(path, std::strlen(path), fileName) == 0);
+  CHECK_TEXT(fileName, "Z:\\tmp\\run.d\\KESTRAVU.ini");
+  path = "\\\\server\\share\\KESTRAVU.exe";
+  CHECK(SettingsFile::fileNameBeside(path, std::strlen(path), fileName) == 0);
+  CHECK_TEXT(fileName, "\\\\server\\share\\KESTRAVU.ini");
+
+  // No path, a path cut at the buffer's end, and a directory too long for the file's name.
+  CHECK(SettingsFile::fileNameBeside("", 0, fileName) == 1);
+  std::string longPath = "C:\\" + std::string(250, 'd') + "\\KESTRAVU.exe";
+  CHECK(SettingsFile::fileNameBeside(longPath.c_str(), SettingsFile::kPathCapacity, fileName) == 1);
+  longPath = "C:\\" + std::string(248, 'd') + "\\K.exe";
+  CHECK(SettingsFile::fileNameBeside(longPath.c_str(), longPath.size(), fileName) == 1);
+}
+
+}  // namespace
+
+void settingsFileTests() {
+  fileNameTests();
+  char directory[MAX_PATH], fileName[MAX_PATH];
+  GetTempPathA(MAX_PATH, directory);
+  std::snprintf(fileName, sizeof fileName, "%skestravu-settings-%lu.ini", directory, GetCurrentProcessId());
+
+  DeleteFileA(fileName);
+  settings = Settings{};
+  settings.wide = 1, settings.scr4 = 0, settings.bufsize = 128;
+  SettingsFile::saveTo(fileName);
+  CHECK(readWholeFile(fileName) == "[section]\r\nwide=1\r\nscr4=0\r\nbufsize=128\r\n");
+  Settings loaded = loadedFrom(fileName, readWholeFile(fileName).c_str());
+  CHECK(loaded.wide == 1 && loaded.scr4 == 0 && loaded.bufsize == 128);
+
+  DeleteFileA(fileName);
+  settings = Settings{};
+  SettingsFile::loadFrom(fileName);  // no file at all
+  CHECK(settings.wide == 0 && settings.scr4 == 0 && settings.bufsize == 32);
+
+  loaded = loadedFrom(fileName, "[section]\r\nbufsize=64\r\n");
+  CHECK(loaded.wide == 0 && loaded.scr4 == 0 && loaded.bufsize == 64);
+  loaded = loadedFrom(fileName, "[section]\r\nwide=-1\r\nscr4=1\r\nbufsize=-1\r\n");
+  CHECK(loaded.wide == 0 && loaded.scr4 == 1 && loaded.bufsize == 32);
+  loaded = loadedFrom(fileName, "[other]\r\nwide=1\r\n");
+  CHECK(loaded.wide == 0);
+
+  // Read sizes the program never writes would overrun the 256-byte read buffer.
+  for (const char* content : {"[section]\nbufsize=0\n", "[section]\nbufsize=257\n",
+                              "[section]\nbufsize=-5\n", "[section]\nbufsize=100000\n"}) {
+    loaded = loadedFrom(fileName, content);
+    CHECK(loaded.bufsize == 32);
+  }
+  CHECK(loadedFrom(fileName, "[section]\nbufsize=1\n").bufsize == 1);
+  CHECK(loadedFrom(fileName, "[section]\nbufsize=256\n").bufsize == 256);
+  DeleteFileA(fileName);
+}
+
+void dialogTextTests() {
+  using BufferSizeDialog::parseNumber;
+  CHECK(parseNumber("128") == 128);
+  CHECK(parseNumber("  \t64") == 64);
+  CHECK(parseNumber("+7") == 7);
+  CHECK(parseNumber("-5") == -5);
+  CHECK(parseNumber("12abc") == 12);
+  CHECK(parseNumber("abc") == 0);
+  CHECK(parseNumber(" ") == 0);
+  CHECK(parseNumber("- 5") == 0);
+  CHECK(parseNumber("0x20") == 0);
+  // Far beyond 32 bits: must not wrap round into the accepted range.
+  CHECK(parseNumber("4294967328") == 2147483647);
+  CHECK(parseNumber("-4294967328") == -2147483647 - 1);
+  CHECK(parseNumber("000000000000000000000000128") == 128);
+}
+
+int main(int argumentCount, char** arguments) {
+  struct Group {
+    const char* name;
+    void (*run)();
+  };
+  const Group groups[] = {{"settings_file", settingsFileTests}, {"dialog_text", dialogTextTests},
+                          {"window", windowTests},              {"start_up", startUpTests},
+                          {"dialog", dialogTests}};
+  for (const Group& group : groups) {
+    if (argumentCount > 1 && std::strcmp(arguments[1], group.name) != 0) continue;
+    std::printf("%s\n", group.name);
+    group.run();
+  }
+  std::printf("%d failed checks\n", Check::failures);
+  return Check::failures == 0 ? 0 : 1;
+}
