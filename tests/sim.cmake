@@ -15,12 +15,16 @@ if(WIN32 AND TARGET device_sim)
   target_include_directories(partial_d2xx PRIVATE ${CMAKE_SOURCE_DIR}/device)
   target_link_options(partial_d2xx PRIVATE -Wl,--kill-at -static-libgcc -static-libstdc++ -static)
 
-  add_dependencies(sim_tests device_sim partial_d2xx)
-  add_custom_command(TARGET sim_tests POST_BUILD
-    COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:device_sim> ${sim_dir}/with_library/
-    COMMAND ${CMAKE_COMMAND} -E make_directory ${sim_dir}/no_library
-    COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:sim_tests> ${sim_dir}/no_library/
-    COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:sim_tests> ${sim_dir}/partial_library/)
+  # Copies that follow every rebuild of what they copy.
+  set(copies ${sim_dir}/with_library/FTD2XX.dll ${sim_dir}/no_library/sim_tests.exe
+      ${sim_dir}/partial_library/sim_tests.exe)
+  add_custom_command(OUTPUT ${copies}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${sim_dir}/no_library ${sim_dir}/partial_library
+    COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:device_sim> ${sim_dir}/with_library/FTD2XX.dll
+    COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:sim_tests> ${sim_dir}/no_library/sim_tests.exe
+    COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:sim_tests> ${sim_dir}/partial_library/sim_tests.exe
+    DEPENDS device_sim sim_tests partial_d2xx)
+  add_custom_target(sim_test_copies ALL DEPENDS ${copies})
 
   function(add_sim_test name program)
     set(work ${sim_dir}/work/${name})
@@ -32,6 +36,7 @@ if(WIN32 AND TARGET device_sim)
   add_sim_test(pattern_at_default_rate ${program} pattern)
   add_sim_test(pattern_at_120_fps ${program} pattern 120 60)
   add_sim_test(pattern_unpaced_past_key_frames ${program} pattern 0 130)
+  add_sim_test(stream_file_at_default_rate ${program} pattern-file)
   add_sim_test(read_waits_for_time_out ${program} timeout)
   add_sim_test(looped_file_comes_round ${program} loop)
   add_sim_test(fails_after_set_bytes ${program} fault)

@@ -149,9 +149,16 @@ void streamFileDecodesAsFromMemory() {
   CHECK_EQ(log.back(), "FT_Close handle=1 -> 0");
 }
 
-// The built-in pattern, frame after frame, at the rate asked for.
-void patternArrivesAtItsRate(const char* framesPerSecond, uint32_t frames) {
-  setUpDevice(nullptr, framesPerSecond, nullptr);
+// The built-in pattern, frame after frame, at the rate asked for; or the same frames from a
+// stream file, paced at the frame ends the device finds in it. The file holds one frame more
+// than is decoded, so that the last read is not left waiting for a silent device.
+void patternArrivesAtItsRate(bool fromFile, const char* framesPerSecond, uint32_t frames) {
+  if (fromFile) {
+    std::vector<uint8_t> stream;
+    for (const std::vector<uint8_t>& frame : patternFrames(frames + 1)) stream.insert(stream.end(), frame.begin(), frame.end());
+    writeFile("pattern.kvs", stream);
+  }
+  setUpDevice(fromFile ? "pattern.kvs" : nullptr, framesPerSecond, nullptr);
   resetDecoder();
   const double rate = framesPerSecond == nullptr ? 60.0 : std::atof(framesPerSecond);
   std::vector<uint8_t> cells(kCellsPerFrame);
@@ -334,7 +341,8 @@ int main(int argc, char** argv) {
   std::setvbuf(stdout, nullptr, _IONBF, 0);
   const std::string name = argc > 1 ? argv[1] : "";
   if (name == "stream") streamFileDecodesAsFromMemory();
-  else if (name == "pattern") patternArrivesAtItsRate(argc > 2 ? argv[2] : nullptr, argc > 3 ? std::atoi(argv[3]) : 30);
+  else if (name == "pattern" || name == "pattern-file")
+    patternArrivesAtItsRate(name == "pattern-file", argc > 2 ? argv[2] : nullptr, argc > 3 ? std::atoi(argv[3]) : 30);
   else if (name == "timeout") readsWaitForTheTimeOut();
   else if (name == "loop") repeatedFileComesRound();
   else if (name == "fault") deviceFailsAfterItsBytes();
