@@ -9,6 +9,7 @@
 #   e2e_init BUILD_DIR        fresh scratch folder $E2E_DIR holding KESTRAVU.exe and FTD2XX.dll;
 #                             prepares the Wine prefix; $E2E_ROOT is the source tree
 #   e2e_write_ini TEXT        writes TEXT (printf format, \n line ends) as $E2E_DIR/KESTRAVU.ini
+#   e2e_sim_log               the stand-in's log of driver calls, one call a line
 #   e2e_ini_value KEY         the value of KEY in the settings file ("" when missing)
 #   e2e_start [NAME=VALUE...] starts the program in the background with those environment
 #                             variables (the stand-in's, e.g. KESTRAVU_SIM_STREAM=$(e2e_win_path F));
@@ -146,6 +147,8 @@ e2e_write_ini() {
   printf "$1" >"$E2E_DIR/KESTRAVU.ini"
 }
 
+e2e_sim_log() { tr -d '\r' <"$E2E_LOG"; }
+
 e2e_ini_value() {
   sed -n "s/^$1=//p" "$E2E_DIR/KESTRAVU.ini" 2>/dev/null | tr -d '\r' | head -n 1
 }
@@ -266,7 +269,8 @@ e2e_menu() {
 e2e_menu_checks() {
   E2E_WIDE_CHECKED="" E2E_SCREEN4_CHECKED=""
   e2e_key alt Right Down
-  local output popup x y w h item_height shot="$E2E_DIR/menu-$RANDOM.png"
+  E2E_SHOTS=$((${E2E_SHOTS:-0} + 1))
+  local output popup x y w h item_height shot="$E2E_DIR/menu-$E2E_SHOTS.png"
   output=$(e2e_probe popup 5) || { e2e_fail "the Mode menu did not open"; e2e_key Escape Escape; return 1; }
   popup=$(e2e_field popup "$output")
   read -r x y w h <<<"$popup"

@@ -26,6 +26,8 @@ const int kDialogOk = 201;
 const int kDialogEdit = 202;
 const int kMessageTextId = 0xFFFF;  // the static control that holds a message box's text
 const DWORD kPollMs = 20;
+// What the waits for a window's absence return when it is gone (null means "keep waiting").
+const HWND kGone = reinterpret_cast<HWND>(1);
 
 bool globMatch(const char* pattern, const char* text) {
   if (*pattern == '\0') return *text == '\0';
@@ -160,7 +162,7 @@ int waitTitle(const char* pattern, double seconds) {
 
 int waitGone(double seconds) {
   HWND gone = waitFor(seconds, []() -> HWND {
-    return mainWindow() == nullptr ? HWND_DESKTOP : nullptr;
+    return mainWindow() == nullptr ? kGone : nullptr;
   });
   return gone == nullptr ? 1 : 0;
 }
@@ -211,7 +213,7 @@ int showPopup(double seconds) {
 
 int waitPopupGone(double seconds) {
   HWND gone = waitFor(seconds, []() -> HWND {
-    return findTopLevel("#32768", nullptr, false) == nullptr ? HWND_DESKTOP : nullptr;
+    return findTopLevel("#32768", nullptr, false) == nullptr ? kGone : nullptr;
   });
   return gone == nullptr ? 1 : 0;
 }
