@@ -85,66 +85,34 @@ inline uint32_t* pictureRow(uint32_t* pixels, int line, bool wide) {
   return pixels + static_cast<long>(row) * kBufferWidth;
 }
 
-// Pixel stage state of one decodeFrame call: the scale and mode are read once when the call
-// starts; the running Screen4 colour lives for the call (across restarts) and starts black.
-struct PixelStage {
-  uint32_t* pixels;
-  bool wide;
-  bool screen4;
-  uint32_t screen4Colour;
-};
+// Pixel stage. A cell becomes a pair of pixel values (left | right << 32): from the palette,
+// low nibble left, or one Screen4 colour twice. At Wide scale each pixel of the pair is doubled
+// across and down, so the cell fills 4 x 2 pixels.
+template <bool Wide>
+constexpr int kCellColumns = Wide ? 4 : 2;
 
-inline PixelStage beginPixelStage(uint32_t* pixels, int32_t wide, int32_t scr4) {
-  return PixelStage{pixels, wide != 0, scr4 != 0, 0x000000u};
-}
+// How far the output moves back from the end of one picture line to the start of the next.
+template <bool Wide>
+constexpr int kNextLineStep = Wide ? 3 * kBufferWidth : kBufferWidth + kPictureWidth;
 
-inline void store2(uint32_t* at, uint64_t twoPixels) { std::memcpy(at, &twoPixels, 8); }
+inline void storePair(uint32_t* at, uint64_t pair) { std::memcpy(at, &pair, sizeof pair); }
 
-inline uint32_t screen4Colour(PixelStage& stage, uint8_t cell) {
-  uint32_t colour = screen4Table[cell];
-  if (colour != kScreen4Repeat) stage.screen4Colour = colour;
-  return stage.screen4Colour;
-}
-
-// `count` cells from cell `cellNumber` of picture line `line`, all of one value (a key run).
-inline void writeUniformCells(PixelStage& stage, int line, int cellNumber, int count, uint8_t cell) {
-  uint64_t left, right;  // pixels 0-1 and 2-3 of a Wide cell; a normal cell is `left` alone
-  if (stage.screen4) {
-    left = right = screen4Colour(stage, cell) * 0x100000001ull;
-  } else {
-    uint64_t pair = palettePairs[cell];
-    left = stage.wide ? (pair & 0xFFFFFFFFu) * 0x100000001ull : pair;
-    right = (pair >> 32) * 0x100000001ull;
-  }
-  uint32_t* row = pictureRow(stage.pixels, line, stage.wide);
-  if (!stage.wide) {
-    for (uint32_t *at = row + 2 * cellNumber, *end = at + 2 * count; at != end; at += 2) store2(at, left);
+template <bool Wide>
+inline void storeCell(uint32_t* at, uint64_t pair) {
+  if (!Wide) {
+    storePair(at, pair);
     return;
   }
-  for (uint32_t *at = row + 4 * cellNumber, *end = at + 4 * count; at != end; at += 4) {
-    store2(at, left), store2(at + 2, right);
-    store2(at - kBufferWidth, left), store2(at - kBufferWidth + 2, right);
-  }
+  uint64_t left = (pair & 0xFFFFFFFFu) * 0x100000001u, right = (pair >> 32) * 0x100000001u;
+  storePair(at, left), storePair(at + 2, right);
+  storePair(at - kBufferWidth, left), storePair(at - kBufferWidth + 2, right);
 }
 
-// `count` cells of differing values (a delta run, or Screen4), taken from `cells`.
-inline void writeCells(PixelStage& stage, int line, int cellNumber, int count, const uint8_t* cells) {
-  uint32_t* at = pictureRow(stage.pixels, line, stage.wide) + (stage.wide ? 4 : 2) * cellNumber;
-  for (int i = 0; i < count; ++i) {
-    uint64_t left, right;
-    if (stage.screen4) {
-      left = right = screen4Colour(stage, cells[i]) * 0x100000001ull;
-    } else {
-      uint64_t pair = palettePairs[cells[i]];
-      left = stage.wide ? (pair & 0xFFFFFFFFu) * 0x100000001ull : pair;
-      right = (pair >> 32) * 0x100000001ull;
-    }
-    if (!stage.wide) {
-      store2(at, left), at += 2;
-      continue;
-    }
-    store2(at, left), store2(at + 2, right);
-    store2(at - kBufferWidth, left), store2(at - kBufferWidth + 2, right);
-    at += 4;
-  }
+// The running Screen4 colour: a byte in the table sets it, any other byte repeats it.
+template <bool Screen4>
+inline uint64_t cellPair(uint8_t cell, uint32_t& screen4Colour) {
+  if (!Screen4) return palettePairs[cell];
+  uint32_t colour = screen4Table[cell];
+  if (colour != kScreen4Repeat) screen4Colour = colour;
+  return screen4Colour * 0x100000001u;
 }

@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
+#include <utility>
 
 #include "frame_buffer.h"
 #include "settings.h"
@@ -37,27 +39,118 @@ struct DecoderState {
 
 extern DecoderState decoderState;
 
-// Applies one run of `count` cells from `firstCell` to the cell history and the picture.
-inline void applyRun(PixelStage& stage, uint8_t kind, uint8_t value, int firstCell, int count) {
-  uint8_t* cells = decoderState.cellHistory + firstCell;
+// Writes a run's `count` (at least 1) cells that lie on one picture line, to the history and
+// the picture. The first cell is written ahead of the loop: runs of one cell are common in busy
+// pictures, and then no loop is entered at all.
+template <bool Wide, bool Screen4>
+inline void writeSpan(uint32_t* out, uint8_t* cells, int count, uint8_t kind, uint8_t value,
+                      uint32_t& screen4Colour) {
+  constexpr int columns = kCellColumns<Wide>;
   if (kind == kKeyFrame) {
-    std::memset(cells, value, count);
-  } else if (value != 0) {
-    for (int i = 0; i < count; ++i) cells[i] = static_cast<uint8_t>(cells[i] + value);
-  } else if (!stage.screen4) {
-    return;  // unchanged cells: palette mode leaves their pixels as they are
+    uint64_t pair = cellPair<Screen4>(value, screen4Colour);
+    cells[0] = value, storeCell<Wide>(out, pair);
+    for (int i = 1; i < count; ++i) cells[i] = value, storeCell<Wide>(out + i * columns, pair);
+    return;
   }
-  int line = firstCell / kCellsPerLine;
-  int cellNumber = firstCell % kCellsPerLine;
-  while (count > 0) {
-    int span = std::min(count, kCellsPerLine - cellNumber);
-    if (kind == kKeyFrame)
-      writeUniformCells(stage, line, cellNumber, span, value);
-    else
-      writeCells(stage, line, cellNumber, span, cells);
-    cells += span, count -= span;
-    ++line, cellNumber = 0;
+  if (value == 0 && !Screen4) return;  // unchanged cells keep their pixels in palette mode
+  for (int i = 0; i < count; ++i) {
+    uint8_t cell = static_cast<uint8_t>(cells[i] + value);
+    cells[i] = cell;
+    storeCell<Wide>(out + i * columns, cellPair<Screen4>(cell, screen4Colour));
   }
+}
+
+// Where the next cell goes: its history byte, the end of its line, and its first pixel.
+struct CellCursor {
+  uint8_t* cell;
+  uint8_t* lineEnd;
+  uint32_t* out;
+};
+
+// A run that reaches the end of its line, and may go on over the next lines; what is left of it
+// at the frame's end is dropped. Kept out of line: it is rare, and the per-pair loop stays small.
+// Returns where the next cell goes; its `cell` is the frame's end once the last cell is done.
+template <bool Wide, bool Screen4>
+__attribute__((noinline)) CellCursor writeRunAcrossLines(CellCursor at, int run, uint8_t kind, uint8_t value,
+                                                         uint32_t& screen4Colour) {
+  uint8_t* const frameEnd = decoderState.cellHistory + kCellsPerFrame;
+  for (;;) {
+    int span = static_cast<int>(std::min<long>(run, at.lineEnd - at.cell));
+    writeSpan<Wide, Screen4>(at.out, at.cell, span, kind, value, screen4Colour);
+    at.cell += span, at.out += span * kCellColumns<Wide>, run -= span;
+    if (at.cell == frameEnd || at.cell != at.lineEnd) return at;
+    at.lineEnd += kCellsPerLine, at.out -= kNextLineStep<Wide>;
+    if (run == 0) return at;
+  }
+}
+
+// Sources that hold bytes in memory may lend them: `size_t lend(const uint8_t*& bytes)` shows
+// the bytes that can be taken without blocking and `take(n)` consumes n of them. The pair loop
+// reads lent bytes directly, two at a time, instead of calling `nextByte` for each.
+template <class Source, class = void>
+struct LendsBytes : std::false_type {};
+template <class Source>
+struct LendsBytes<Source, std::void_t<decltype(std::declval<Source&>().take(size_t{}))>> : std::true_type {};
+
+// The frame after its marker: run pairs until the last cell. Scale and mode are fixed for the
+// call, so each combination gets a loop of its own. The loop works on a local copy of the
+// source: the cell history's byte stores could alias it and force a reload per byte.
+template <bool Wide, bool Screen4, class Source>
+Result decodePairs(Source& source, uint8_t kind, uint32_t bytesTaken) {
+  Source input = source;
+  uint32_t screen4Colour = 0x000000;  // lives across restarts; black before the first table byte
+  const CellCursor frameStart = {decoderState.cellHistory, decoderState.cellHistory + kCellsPerLine,
+                                 pictureRow(frameBuffer.pixels, 0, Wide)};
+  const uint8_t* const frameEnd = frameStart.cell + kCellsPerFrame;
+  CellCursor at = frameStart;
+  // Applies one pair; true once the frame's last cell is done.
+  auto applyPair = [&](uint8_t value, uint8_t count) {
+    if ((value | count << 8) == (kKeyFrame | kMarker << 8)) {  // restart at the top-left as a key frame
+      kind = kKeyFrame, at = frameStart;
+      return false;
+    }
+    int run = count == 0 ? 256 : count;
+    if (__builtin_expect(run < at.lineEnd - at.cell, 1)) {  // most runs end on their first line
+      writeSpan<Wide, Screen4>(at.out, at.cell, run, kind, value, screen4Colour);
+      at.cell += run, at.out += run * kCellColumns<Wide>;
+      return false;
+    }
+    at = writeRunAcrossLines<Wide, Screen4>(at, run, kind, value, screen4Colour);
+    return at.cell == frameEnd;
+  };
+  uint32_t bytesLeft = kMaxBytesPerCall - bytesTaken;
+  Result result = Result::FrameComplete;
+  for (;;) {
+    if constexpr (LendsBytes<Source>::value) {
+      const uint8_t* bytes = nullptr;
+      const uint8_t* pair = nullptr;
+      size_t lent = std::min<size_t>(input.lend(bytes), bytesLeft) & ~size_t{1};
+      bool complete = false;
+      for (pair = bytes; pair != bytes + lent;) {
+        complete = applyPair(pair[0], pair[1]);
+        pair += 2;
+        if (complete) break;
+      }
+      input.take(static_cast<size_t>(pair - bytes));
+      bytesLeft -= static_cast<uint32_t>(pair - bytes);
+      if (complete) break;
+    }
+    // A pair split between two reads of the source, or a source that lends nothing.
+    uint8_t value = 0, count = 0;
+    if (bytesLeft < 2) {
+      result = Result::NoFrame;
+      break;
+    }
+    if (input.nextByte(value) != 0 || input.nextByte(count) != 0) {
+      result = Result::SourceFailed;
+      break;
+    }
+    bytesLeft -= 2;
+    if (applyPair(value, count)) break;
+  }
+  source = input;
+  decoderState.byteCounter += static_cast<int32_t>(kMaxBytesPerCall - bytesLeft - bytesTaken);
+  return result;
 }
 
 // Decodes one frame from `source`, any type with `int nextByte(uint8_t& byte)` that returns 0
@@ -65,7 +158,7 @@ inline void applyRun(PixelStage& stage, uint8_t kind, uint8_t value, int firstCe
 // `settings` when the call starts.
 template <class Source>
 Result decodeFrame(Source& source) {
-  PixelStage stage = beginPixelStage(frameBuffer.pixels, settings.wide, settings.scr4);
+  const bool wide = settings.wide != 0, screen4 = settings.scr4 != 0;
   uint32_t bytesTaken = 0;
   uint8_t previous = 0, byte = 0;
   for (;;) {  // marker search, byte by byte: a 0x81 first in the call is a delta marker
@@ -75,23 +168,12 @@ Result decodeFrame(Source& source) {
     if (byte == kMarker && previous <= kKeyFrame) break;
     previous = byte;
   }
-  uint8_t kind = previous;
-  int cellIndex = 0;
-  while (cellIndex < kCellsPerFrame) {
-    if (bytesTaken > kMaxBytesPerCall - 2) return Result::NoFrame;
-    uint8_t value = 0, count = 0;
-    if (source.nextByte(value) != 0 || source.nextByte(count) != 0) return Result::SourceFailed;
-    bytesTaken += 2, decoderState.byteCounter += 2;
-    if (value == kKeyFrame && count == kMarker) {
-      kind = kKeyFrame, cellIndex = 0;  // restart at the top-left as a key frame
-      continue;
-    }
-    // What is left of a run at the frame's end is dropped.
-    int run = std::min(count == 0 ? 256 : int{count}, kCellsPerFrame - cellIndex);
-    applyRun(stage, kind, value, cellIndex, run);
-    cellIndex += run;
+  if (wide) {
+    return screen4 ? decodePairs<true, true>(source, previous, bytesTaken)
+                   : decodePairs<true, false>(source, previous, bytesTaken);
   }
-  return Result::FrameComplete;
+  return screen4 ? decodePairs<false, true>(source, previous, bytesTaken)
+                 : decodePairs<false, false>(source, previous, bytesTaken);
 }
 
 // A byte source over bytes in memory, for tools, tests and benchmarks.
@@ -104,6 +186,11 @@ struct MemorySource {
     byte = data[position++];
     return 0;
   }
+  size_t lend(const uint8_t*& bytes) const {
+    bytes = data + position;
+    return size - position;
+  }
+  void take(size_t count) { position += count; }
 };
 
 }  // namespace FrameDecoder

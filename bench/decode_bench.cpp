@@ -1,0 +1,110 @@
+// Per-frame decode time against a memory-write baseline measured in the same run: memset of
+// the same picture area of the frame buffer. Run: build/native/bench/decode_bench
+#include <benchmark/benchmark.h>
+
+#include <random>
+#include <vector>
+
+#include "frame_decoder.h"
+
+namespace {
+
+std::vector<uint8_t> cellHistory(FrameDecoder::kCellHistoryBytes);
+std::vector<uint32_t> pixels(kBufferWidth * kBufferHeight);
+
+// Key frame of runs 1 ... 40 cells long, of random values: what a real picture tends to give.
+std::vector<uint8_t> typicalKeyFrame() {
+  std::mt19937 random(1234);
+  std::vector<uint8_t> stream = {0x01, 0x81};
+  for (int cells = 0; cells < FrameDecoder::kCellsPerFrame;) {
+    int run = std::uniform_int_distribution<int>(1, 40)(random);
+    uint8_t value = static_cast<uint8_t>(random());
+    if (value == 0x01 && run == 0x81) run = 0x80;
+    stream.push_back(value), stream.push_back(static_cast<uint8_t>(run));
+    cells += run;
+  }
+  return stream;
+}
+
+// Every cell its own pair: 111,614 bytes.
+std::vector<uint8_t> worstCaseFrame() {
+  std::vector<uint8_t> stream = {0x01, 0x81};
+  for (int cell = 0; cell < FrameDecoder::kCellsPerFrame; ++cell)
+    stream.push_back(static_cast<uint8_t>(cell * 37)), stream.push_back(1);
+  return stream;
+}
+
+// A delta frame that changes nothing: 218 pairs of 0 x 256, 438 bytes.
+std::vector<uint8_t> noChangeDeltaFrame() {
+  std::vector<uint8_t> stream = {0x00, 0x81};
+  for (int pair = 0; pair < 218; ++pair) stream.push_back(0), stream.push_back(0);
+  return stream;
+}
+
+void decodeFrames(benchmark::State& state, const std::vector<uint8_t>& stream) {
+  settings.wide = static_cast<int32_t>(state.range(0));
+  settings.scr4 = static_cast<int32_t>(state.range(1));
+  FrameDecoder::decoderState.cellHistory = cellHistory.data();
+  frameBuffer.pixels = pixels.data();
+  for (auto _ : state) {
+    FrameDecoder::MemorySource source{stream.data(), stream.size()};
+    if (FrameDecoder::decodeFrame(source) != FrameDecoder::Result::FrameComplete) state.SkipWithError("no frame");
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * stream.size()));
+}
+
+// The plain cell-by-cell loop, palette mode at normal scale, as a yardstick for the real one.
+void decodeCellByCell(const std::vector<uint8_t>& stream) {
+  size_t position = 2;
+  uint8_t kind = stream[0], value = 0, remaining = 0;
+  uint8_t* history = cellHistory.data();
+  for (int line = 0, index = 0; line < FrameDecoder::kLines; ++line) {
+    uint32_t* row = pictureRow(pixels.data(), line, false);
+    for (int cell = 0; cell < FrameDecoder::kCellsPerLine; ++cell, ++index) {
+      if (remaining == 0) value = stream[position], remaining = stream[position + 1], position += 2;
+      uint8_t c = kind ? value : static_cast<uint8_t>(history[index] + value);
+      history[index] = c;
+      --remaining;
+      if (kind == 0 && value == 0) continue;
+      row[2 * cell] = paletteColour(c & 15);
+      row[2 * cell + 1] = paletteColour(c >> 4);
+    }
+  }
+}
+
+void BM_CellByCellYardstick(benchmark::State& state) {
+  const std::vector<uint8_t> streams[3] = {typicalKeyFrame(), worstCaseFrame(), noChangeDeltaFrame()};
+  const std::vector<uint8_t>& stream = streams[state.range(0)];
+  for (auto _ : state) {
+    decodeCellByCell(stream);
+    benchmark::ClobberMemory();
+  }
+}
+
+void BM_TypicalKeyFrame(benchmark::State& state) { decodeFrames(state, typicalKeyFrame()); }
+void BM_WorstCaseFrame(benchmark::State& state) { decodeFrames(state, worstCaseFrame()); }
+void BM_NoChangeDeltaFrame(benchmark::State& state) { decodeFrames(state, noChangeDeltaFrame()); }
+
+void BM_MemsetBaseline(benchmark::State& state) {
+  bool wide = state.range(0) != 0;
+  int rows = wide ? kBufferHeight : kPictureHeight;
+  size_t rowBytes = (wide ? kBufferWidth : kPictureWidth) * 4;
+  int fill = 0;
+  for (auto _ : state) {
+    for (int row = 0; row < rows; ++row) std::memset(&pixels[static_cast<size_t>(row) * kBufferWidth], fill, rowBytes);
+    ++fill;
+    benchmark::ClobberMemory();
+  }
+}
+
+// Arguments: wide, scr4.
+BENCHMARK(BM_MemsetBaseline)->ArgNames({"wide"})->Arg(0)->Arg(1);
+BENCHMARK(BM_CellByCellYardstick)->ArgNames({"typical_worst_nochange"})->Arg(0)->Arg(1)->Arg(2);
+BENCHMARK(BM_TypicalKeyFrame)->ArgNames({"wide", "scr4"})->ArgsProduct({{0, 1}, {0, 1}});
+BENCHMARK(BM_WorstCaseFrame)->ArgNames({"wide", "scr4"})->ArgsProduct({{0, 1}, {0, 1}});
+BENCHMARK(BM_NoChangeDeltaFrame)->ArgNames({"wide", "scr4"})->ArgsProduct({{0, 1}, {0, 1}});
+
+}  // namespace
+
+BENCHMARK_MAIN();
