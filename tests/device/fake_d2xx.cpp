@@ -33,7 +33,7 @@ FT_STATUS streamRead(uint8_t* buffer, uint32_t count, uint32_t* received) {
   size_t left = driver.stream.size() - driver.streamPosition;
   uint32_t chunk = driver.chunkSizes[driver.chunkIndex++ % driver.chunkSizes.size()];
   size_t take = std::min<size_t>({left, count, chunk});
-  std::memcpy(buffer, driver.stream.data() + driver.streamPosition, take);
+  if (take > 0) std::memcpy(buffer, driver.stream.data() + driver.streamPosition, take);
   driver.streamPosition += take;
   *received = static_cast<uint32_t>(take);  // 0 once the stream is used up: a time-out
   return FT_OK;
@@ -78,7 +78,7 @@ FT_STATUS FT_Read(FT_HANDLE handle, void* buffer, uint32_t count, uint32_t* rece
   FakeD2xx::ScriptedRead read = driver.reads.front();
   driver.reads.pop_front();
   size_t copied = std::min<size_t>(read.bytes.size(), count);
-  std::memcpy(bytes, read.bytes.data(), copied);
+  if (copied > 0) std::memcpy(bytes, read.bytes.data(), copied);
   *received = read.claimed >= 0 ? static_cast<uint32_t>(read.claimed) : static_cast<uint32_t>(copied);
   return read.status;
 }
