@@ -27,6 +27,7 @@
 #                             into $E2E_WIDE_CHECKED and $E2E_SCREEN4_CHECKED (0/1), closes it
 #   e2e_click X Y             moves the mouse there and clicks the left button
 #   e2e_center "x y w h"      the centre of a rectangle, as "X Y"
+#   e2e_close_box "x y w h"   the centre of the close box in the caption of a window there
 #   e2e_key KEYS...           / e2e_type TEXT: keyboard input, pointer kept over the window
 #   e2e_capture FILE "x y w h"  writes that part of the screen as a PNG
 #   e2e_differing_pixels A B  the number of pixels that differ between two PNGs of one size
@@ -245,6 +246,18 @@ e2e_key() {
 e2e_type() {
   e2e_point_at_window
   xdotool type --delay 60 "$1"
+}
+
+# The caption's buttons sit inside the fixed frame, the close box rightmost with a small gap.
+e2e_close_box() {
+  local x y w h
+  read -r x y w h <<<"$1"
+  [ -n "${E2E_METRICS:-}" ] || E2E_METRICS=$(e2e_probe metrics)
+  local frame caption button
+  frame=$(e2e_field cxfixedframe "$E2E_METRICS")
+  caption=$(e2e_field cycaption "$E2E_METRICS")
+  button=$(e2e_field cxsize "$E2E_METRICS")
+  printf '%d %d' $((x + w - frame - 2 - button / 2)) $((y + frame + caption / 2))
 }
 
 e2e_click() {

@@ -7,6 +7,7 @@
 //   probe wait-gone SECS         waits until no main window is left
 //   probe dialog SECS            waits for a dialog owned by the main window: its rectangle, the
 //                                edit box's text, the rectangles of OK and the edit box
+//   probe dialog-gone SECS       waits until the main window owns no dialog
 //   probe message SECS           waits for an ownerless message box: caption, text, OK button
 //   probe popup SECS             waits for an open drop-down menu: its rectangle
 //   probe popup-gone SECS        waits until no drop-down menu is open
@@ -189,6 +190,14 @@ int showDialog(double seconds) {
   return 0;
 }
 
+int waitDialogGone(double seconds) {
+  HWND gone = waitFor(seconds, []() -> HWND {
+    HWND owner = mainWindow();
+    return owner && findTopLevel("#32770", owner, false) != nullptr ? nullptr : kGone;
+  });
+  return gone == nullptr ? 1 : 0;
+}
+
 int showMessage(double seconds) {
   HWND box = waitFor(seconds, []() -> HWND { return findTopLevel("#32770", nullptr, true); });
   if (box == nullptr) return 1;
@@ -245,6 +254,8 @@ int main(int argc, char** argv) {
   } else if (std::strcmp(command, "dialog") == 0) {
     seconds = argc > 2 ? std::atof(argv[2]) : 0;
     status = showDialog(seconds);
+  } else if (std::strcmp(command, "dialog-gone") == 0 && argc == 3) {
+    status = waitDialogGone(std::atof(argv[2]));
   } else if (std::strcmp(command, "message") == 0) {
     seconds = argc > 2 ? std::atof(argv[2]) : 0;
     status = showMessage(seconds);
@@ -256,7 +267,7 @@ int main(int argc, char** argv) {
   } else if (std::strcmp(command, "metrics") == 0) {
     status = showMetrics();
   } else {
-    std::fprintf(stderr, "usage: probe window|wait-title GLOB SECS|wait-gone SECS|dialog SECS|"
+    std::fprintf(stderr, "usage: probe window|wait-title GLOB SECS|wait-gone SECS|dialog SECS|dialog-gone SECS|"
                          "message SECS|popup SECS|popup-gone SECS|metrics\n");
   }
   std::fflush(stdout);
