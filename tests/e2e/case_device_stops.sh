@@ -39,9 +39,11 @@ e2e_equal "silent device: the last read brought nothing" "-> 0 received=0" \
   "$(e2e_sim_log | grep '^FT_Read' | tail -n 1 | sed 's/.*count=[0-9]* //')"
 e2e_equal "silent device: closed at the end" "FT_Close" "$(e2e_sim_log | tail -n 1 | cut -d' ' -f1)"
 
-# Unplugged in the second frame of the stream file, repeated, so that more would have come.
+# Unplugged in the second frame of the 21st round of the stream file, about 3.5 s after the
+# start, with more to come.
 e2e_write_ini "[section]\nscr4=1\nbufsize=64\n"
-e2e_start KESTRAVU_SIM_STREAM="$(e2e_win_path "$stream")" KESTRAVU_SIM_LOOP=1 KESTRAVU_SIM_FAIL_AFTER=9000
+e2e_start KESTRAVU_SIM_STREAM="$(e2e_win_path "$stream")" KESTRAVU_SIM_LOOP=1 \
+  KESTRAVU_SIM_FAIL_AFTER=$(($(stat -c %s "$stream") * 20 + 9000))
 e2e_wait_window 20 || e2e_abort "no main window"
 check_quiet_end "unplugged device"
 e2e_check "unplugged device: the last read failed" \
