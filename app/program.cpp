@@ -24,7 +24,7 @@ void runMessageLoop() {
 
 int startUp(HINSTANCE instance) {
   windowState.instance = instance;
-  SettingsFile::load();
+  Settings::load();
   if (DeviceLink::open() != 0) {
     showStartupFailure(kDeviceFailedText);
     return kExitStartupFailed;
@@ -47,7 +47,7 @@ void shutDown() {
   KillTimer(windowState.window, IDT_FRAME);
   DeviceLink::close();
   freeBuffers();
-  SettingsFile::save();
+  Settings::save();
 }
 
 }  // namespace

@@ -55,14 +55,14 @@ void saveTo(const char* fileName) {
   }
 }
 
-void load() {
-  char fileName[kPathCapacity];
-  if (settingsFileName(fileName) == 0) loadFrom(fileName);
-}
-
-void save() {
-  char fileName[kPathCapacity];
-  if (settingsFileName(fileName) == 0) saveTo(fileName);
-}
-
 }  // namespace SettingsFile
+
+void Settings::load() {
+  char fileName[SettingsFile::kPathCapacity];
+  if (SettingsFile::settingsFileName(fileName) == 0) SettingsFile::loadFrom(fileName);
+}
+
+void Settings::save() {
+  char fileName[SettingsFile::kPathCapacity];
+  if (SettingsFile::settingsFileName(fileName) == 0) SettingsFile::saveTo(fileName);
+}

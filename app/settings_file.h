@@ -17,8 +17,7 @@ int fileNameBeside(const char* programPath, DWORD pathLength, char (&fileName)[k
 void loadFrom(const char* fileName);
 void saveTo(const char* fileName);
 
-// Without a usable program path the defaults stay and nothing is written.
-void load();
-void save();
+// Settings::load and Settings::save use these with the file beside the program; without a
+// usable program path the defaults stay and nothing is written.
 
 }  // namespace SettingsFile

@@ -1,5 +1,6 @@
 // The three user settings, one process-wide record. The pixel stage reads `wide` and `scr4`,
-// the USB link reads `bufsize`, the program shell loads, changes and saves them.
+// the USB link reads `bufsize`, the program shell loads, changes and saves them (load and save
+// live with the settings file, in app/settings_file.cpp).
 #pragma once
 #include <cstdint>
 
@@ -7,6 +8,9 @@ struct Settings {
   int32_t wide = 0;      // Wide scale (852 x 524) when non-zero
   int32_t scr4 = 0;      // Screen4 colour mode when non-zero
   int32_t bufsize = 32;  // bytes asked for in each USB read, 1 ... 256
+
+  static void load();  // once at start-up, from "KESTRAVU.ini" beside the program
+  static void save();  // once at a normal end
 };
 
 extern Settings settings;
