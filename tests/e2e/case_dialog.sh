@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The read size dialog: it shows the current size; an accepted size reopens the device at once
 # and is saved at exit; empty text, Esc and the close box keep it open; numbers outside 1 ... 256
-# and letters close it with the size unchanged; the picture stays live while it is open.
+# and text without digits close it with the size unchanged; the picture stays live while it is
+# open.
 source "$(dirname "$0")/lib.sh"
 e2e_init "$1"
 
@@ -66,18 +67,28 @@ click_ok
 e2e_check "OK with empty text keeps the dialog open" still_open
 e2e_equal "nothing reopened the device so far" 0 "$(e2e_sim_log | grep -c '^FT_Close')"
 
-log_mark=$(($(e2e_sim_log | wc -l) + 1))
-enter_text 128
-e2e_key Return  # the default button, OK
-e2e_check "128 and OK close the dialog" closes
-sleep 0.5
-e2e_equal "the device closed and opened again at 128" \
-  "FT_Close|FT_OpenEx description=KESTRAVU flags=2|FT_SetBitMode mask=0 mode=0|FT_SetUSBParameters in=128 out=0|FT_SetTimeouts read=3000 write=3000|FT_SetUSBParameters in=128 out=0" \
-  "$(e2e_sim_log | tail -n +"$log_mark" | grep -v '^FT_Read' | sed 's/ handle=[0-9]*//; s/ -> .*//' | paste -sd'|')"
-reopened=$(e2e_sim_log | grep -n '^FT_SetUSBParameters' | tail -n 1 | cut -d: -f1)
-e2e_equal "reads after the reopening" 128 "$(reads_since "$reopened")"
+# Accepts $1 typed into the open dialog with the key $2 (Return: the default button, OK) and
+# checks that the device was reopened at the read size $3.
+accept_size() {
+  local text=$1 key=$2 size=$3 log_mark reopened
+  log_mark=$(($(e2e_sim_log | wc -l) + 1))
+  enter_text "$text"
+  if [ "$key" = click ]; then click_ok; else e2e_key "$key"; fi
+  e2e_check "'$text' and OK close the dialog" closes
+  sleep 0.5
+  e2e_equal "'$text': the device closed and opened again at $size" \
+    "FT_Close|FT_OpenEx description=KESTRAVU flags=2|FT_SetBitMode mask=0 mode=0|FT_SetUSBParameters in=$size out=0|FT_SetTimeouts read=3000 write=3000|FT_SetUSBParameters in=$size out=0" \
+    "$(e2e_sim_log | tail -n +"$log_mark" | grep -v '^FT_Read' | sed 's/ handle=[0-9]*//; s/ -> .*//' | paste -sd'|')"
+  reopened=$(e2e_sim_log | grep -n '^FT_SetUSBParameters' | tail -n 1 | cut -d: -f1)
+  e2e_equal "'$text': reads after the reopening" "$size" "$(reads_since "$reopened")"
+}
 
-for text in 0 257 abc; do
+# Blanks, then a sign, then digits up to the first other character.
+accept_size " +64kb" click 64
+open_dialog "with 64" && e2e_equal "the edit box shows the new size" 64 "$(e2e_field edit "$E2E_DIALOG_INFO")"
+accept_size 128 Return 128
+
+for text in 0 257 -5 abc; do
   open_dialog "with 128" || continue
   e2e_equal "the edit box shows the new size" 128 "$(e2e_field edit "$E2E_DIALOG_INFO")"
   log_mark=$(($(e2e_sim_log | wc -l) + 1))

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # wide=1 in the settings file: the window is 852 wide and 524 + menu bar + caption high at
 # (100, 100), and Wide shows its check mark. Switching Wide twice from the menu returns the
-# window to that size at the same place; Quit keeps wide=1 in the file.
+# window to that size at the same place; Quit, chosen with the mouse, keeps wide=1 in the file.
 source "$(dirname "$0")/lib.sh"
 e2e_init "$1"
 
@@ -40,7 +40,7 @@ wait_window_rect "$wide_window"
 e2e_equal "window after Wide switched on again" "$wide_window" "$E2E_WINDOW"
 check_marks "Wide on again" 1 0
 
-e2e_menu 0 0  # File > Quit
+e2e_quit_with_mouse
 e2e_wait_exit 15
 e2e_equal "exit code after Quit" 0 "$E2E_EXIT"
 e2e_equal "wide in the settings file" 1 "$(e2e_ini_value wide)"

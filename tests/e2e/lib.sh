@@ -23,6 +23,7 @@
 #   e2e_field KEY TEXT        the value of "KEY=value" in probe output TEXT
 #   e2e_menu MENU ITEM        chooses a menu command with the keyboard: Alt, arrows, Enter
 #                             (MENU: 0 File, 1 Mode; ITEM: index in the drop-down)
+#   e2e_quit_with_mouse       clicks File in the menu bar, then Quit
 #   e2e_menu_checks           opens Mode, reads the check marks drawn beside Wide and Screen4
 #                             into $E2E_WIDE_CHECKED and $E2E_SCREEN4_CHECKED (0/1), closes it
 #   e2e_click X Y             moves the mouse there and clicks the left button
@@ -245,7 +246,7 @@ e2e_key() {
 
 e2e_type() {
   e2e_point_at_window
-  xdotool type --delay 60 "$1"
+  xdotool type --delay 60 -- "$1"
 }
 
 # The caption's buttons sit inside the fixed frame, the close box rightmost with a small gap.
@@ -274,6 +275,20 @@ e2e_menu() {
   for ((i = 0; i < $2; i++)); do keys+=(Down); done
   keys+=(Return)
   e2e_key "${keys[@]}"
+}
+
+# File is the menu bar's first item, so its left end is known without reading the menu: just
+# right of the client area's left edge, in the bar above the client area.
+e2e_quit_with_mouse() {
+  local x y w h output popup
+  [ -n "${E2E_METRICS:-}" ] || E2E_METRICS=$(e2e_probe metrics)
+  read -r x y w h <<<"$E2E_CLIENT"
+  e2e_click $((x + 8)) $((y - $(e2e_field cymenu "$E2E_METRICS") / 2))
+  output=$(e2e_probe popup 5) || { e2e_fail "the File menu did not open"; return 1; }
+  popup=$(e2e_field popup "$output")
+  read -r x y w h <<<"$popup"
+  sleep 0.2
+  e2e_click $((x + w / 2)) $((y + h / 2))  # Quit, the menu's one item
 }
 
 # A menu belongs to the program's process, and Wine answers no other process about its check
