@@ -7,9 +7,9 @@
 // Input: the first byte chooses the mode, the rest is the stream.
 //   bit 0: Wide scale, bit 1: Screen4, bit 2: "on" stored as -7 instead of 1,
 //   bit 3: Wide switches after every call; bit 4: the source lends its bytes in chunks of a
-//   size chosen by bits 5-7, as memory sources do. A first byte of 0xFF makes one call only, on the
-//   stream repeated past the per-call bound, so that endless restarts and marker-less noise
-//   reach it (rare on purpose: such a run takes a million bytes).
+//   size chosen by bits 5-7, as memory sources do. A first byte of 0xEF or 0xFF makes one call
+//   only, on the stream repeated past the per-call bound, so that endless restarts and
+//   marker-less noise reach it (rare on purpose: such a call takes a million bytes).
 #include <cstring>
 
 #include "decoder_model.h"
@@ -61,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2) return 0;
   const uint8_t mode = data[0];
   const int32_t on = mode & 4 ? -7 : 1;
-  const bool endless = mode == 0xFF;
+  const bool endless = (mode | 0x10) == 0xFF;
   Stream stream{data + 1, size - 1, endless ? kMaxBytesPerCall + kMaxBytesPerCall / 2 : size - 1};
   settings = Settings{mode & 1 ? on : 0, mode & 2 ? on : 0, kDefaultReadSize};
 

@@ -19,13 +19,13 @@ seed() { printf "$2" > "$corpus/$1"; }
 with_mode() { { printf "$2"; cat "$3"; } > "$corpus/decoder/$1"; }
 
 # Decoder: the first byte is the mode (bit 0 Wide, 1 Screen4, 2 "on" as -7, 3 Wide switching,
-# 4 lending source, 5-7 lend chunk; 0xFF one call on the endless repeated stream).
+# 4 lending source, 5-7 lend chunk; 0xEF, 0xFF one call on the endless repeated stream).
 with_mode pattern-key-frame-palette '\x00' "$scratch/one.bin"
 with_mode pattern-four-frames-wide-screen4-lent-1 '\x1b' "$scratch/four.bin"
 with_mode pattern-four-frames-screen4-lent-255 '\xb6' "$scratch/four.bin"
 seed decoder/restart-then-missing-count-byte '\x08\x7f\x02\x81\x00\x81\x21\x03\x9c\x01\x00\x81\x01\x81\x05\x00\x06'
 seed decoder/endless-restarts '\xff\x01\x81'
-seed decoder/endless-noise '\xff\x37\x80\x02'
+seed decoder/endless-noise '\xef\x37\x80\x02'
 
 # Reader: steps (0/1 take bytes, 2 reopen, 3 read size), each read taking a status and a count.
 seed reader/short-reads-then-timeout '\x20\x00\x05\x0f\x00\x00\x00\x10\x00\x24\x20\x03'
