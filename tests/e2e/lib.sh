@@ -38,7 +38,7 @@
 #                             last count of differing pixels in $E2E_DIFFERENCE
 #   e2e_find_stream_tool      sets $E2E_TOOL, the native kestravu-stream (built if not found)
 #   e2e_win_path PATH         the Windows form (Z:\...) of a Unix path
-#   e2e_check DESC CMD...     records "ok" or "FAIL" for DESC by running CMD
+#   e2e_check DESC CMD...     records "ok" or "FAIL" for DESC by running CMD; CMD's success
 #   e2e_equal DESC EXPECTED ACTUAL  checks two strings
 #   e2e_fail DESC             records a failure; e2e_abort DESC also ends the case
 #   e2e_finish                ends the program if still running, prints the tally, sets the
@@ -78,7 +78,7 @@ e2e_abort() {
 e2e_check() {
   local description=$1
   shift
-  if "$@"; then e2e_pass "$description"; else e2e_fail "$description"; fi
+  if "$@"; then e2e_pass "$description"; else e2e_fail "$description"; return 1; fi
 }
 
 e2e_equal() {

@@ -3,7 +3,8 @@
 // screen pixels, "x y width height". Exit code 0 when the thing asked for was found, 1 if not.
 //
 //   probe window                 the main window: title, outer and client rectangles, check marks
-//   probe wait-title GLOB SECS   waits until the main window's title matches GLOB (* and ?)
+//   probe wait-title GLOB SECS   waits until the main window is shown and its title matches GLOB
+//                                (* and ?); it is found already while it is being created
 //   probe wait-gone SECS         waits until no main window is left
 //   probe dialog SECS            waits for a dialog owned by the main window: its rectangle, the
 //                                edit box's text, the rectangles of OK and the edit box
@@ -149,7 +150,7 @@ int waitTitle(const char* pattern, double seconds) {
   char last[512] = "";
   HWND window = waitFor(seconds, [&]() -> HWND {
     HWND candidate = mainWindow();
-    if (candidate == nullptr) return nullptr;
+    if (candidate == nullptr || !IsWindowVisible(candidate)) return nullptr;
     GetWindowTextA(candidate, last, sizeof last);
     return globMatch(pattern, last) ? candidate : nullptr;
   });
