@@ -296,6 +296,17 @@ void absentDeviceFailsTheOpen() {
   CHECK(DeviceLink::linkState.lastOpen == DeviceLink::OpenResult::DeviceNotFound);
   CHECK_EQ(DeviceLink::linkState.lastOpenStatus, FT_DEVICE_NOT_FOUND);
   CHECK_EQ(readLines("device.log"), std::vector<std::string>{"FT_OpenEx description=KESTRAVU flags=2 -> 2"});
+
+  // Attached, but its stream file cannot be read: the open fails until the file is there.
+  SetEnvironmentVariableA("KESTRAVU_SIM_ABSENT", "0");
+  DeleteFileA("later.kvs");
+  SetEnvironmentVariableA("KESTRAVU_SIM_STREAM", "later.kvs");
+  CHECK_EQ(DeviceLink::open(), 1);
+  CHECK_EQ(DeviceLink::linkState.lastOpenStatus, FT_DEVICE_NOT_OPENED);
+  writeFile("later.kvs", {0x01, 0x81});
+  CHECK_EQ(DeviceLink::open(), 0);
+  uint8_t byte = 0;
+  CHECK(StreamReader::nextByte(byte) == 0 && byte == 0x01);
 }
 
 // A reopen at a new size: the device's stream goes on where it was, leftovers first.

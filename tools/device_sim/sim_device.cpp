@@ -39,7 +39,11 @@ int64_t numberOr(const char* name, int64_t fallback) {
   return end != text && *end == '\0' && value >= 0 ? value : fallback;
 }
 
+}  // namespace
+
 bool flagSet(const char* name) { return numberOr(name, 0) != 0; }
+
+namespace {
 
 int loadFile(const char* path) {
   FILE* file = std::fopen(path, "rb");
@@ -51,7 +55,8 @@ int loadFile(const char* path) {
                                 std::fread(device.fileBytes, 1, static_cast<size_t>(size), file) ==
                                     static_cast<size_t>(size));
   std::fclose(file);
-  device.fileSize = size > 0 ? static_cast<size_t>(size) : 0;
+  device.fileSize = complete && size > 0 ? static_cast<size_t>(size) : 0;
+  if (!complete) std::free(device.fileBytes), device.fileBytes = nullptr;
   return complete ? 0 : 1;
 }
 

@@ -62,6 +62,9 @@ size_t frameEnd(const uint8_t* data, size_t size, size_t start);
 int64_t nowTicks();
 int64_t ticksPerSecond();
 
+// Whether environment variable `name` holds a whole number other than 0.
+bool flagSet(const char* name);
+
 // The value of environment variable `name` in `out` (`capacity` bytes); false when unset.
 bool environment(const char* name, char* out, uint32_t capacity);
 
