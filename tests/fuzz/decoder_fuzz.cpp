@@ -8,8 +8,8 @@
 //   bit 0: Wide scale, bit 1: Screen4, bit 2: "on" stored as -7 instead of 1,
 //   bit 3: Wide switches after every call; bit 4: the source lends its bytes in chunks of a
 //   size chosen by bits 5-7, as memory sources do. A first byte of 0xEF or 0xFF makes one call
-//   only, on the stream repeated past the per-call bound, so that endless restarts and
-//   marker-less noise reach it (rare on purpose: such a call takes a million bytes).
+//   only, on the stream followed by endless marker-less noise (0xEF) or endless restart pairs
+//   (0xFF), so that the call reaches the per-call bound (rare on purpose: a million bytes).
 #include <cstring>
 
 #include "decoder_model.h"
@@ -21,6 +21,16 @@ using FrameDecoder::kMaxBytesPerCall;
 using FrameDecoder::Result;
 
 GuardedMemory decoderMemory, modelMemory;
+
+// Bytes that follow the input on an endless stream. Noise holds no marker (nor, read as pairs,
+// a restart); restart pairs read out of step are one-cell runs of 0x81.
+struct Fillers {
+  uint8_t noise[kFillerBytes], restarts[kFillerBytes];
+  Fillers() {
+    for (size_t i = 0; i < kFillerBytes; ++i) noise[i] = 0x02, restarts[i] = i % 2 ? 0x81 : 0x01;
+  }
+};
+const Fillers fillers;
 
 void checkCall(Result result, const WatchedSource& source, int32_t counted, const ModelCall& expected) {
   const int32_t taken = static_cast<int32_t>(source.takenThisCall);
@@ -62,7 +72,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint8_t mode = data[0];
   const int32_t on = mode & 4 ? -7 : 1;
   const bool endless = (mode | 0x10) == 0xFF;
-  Stream stream{data + 1, size - 1, endless ? kMaxBytesPerCall + kMaxBytesPerCall / 2 : size - 1};
+  Stream stream{data + 1, size - 1, size - 1, mode & 0x10 ? fillers.restarts : fillers.noise};
+  if (endless) stream.length = size - 1 + kMaxBytesPerCall + 2;
   settings = Settings{mode & 1 ? on : 0, mode & 2 ? on : 0, kDefaultReadSize};
 
   resetMemory(decoderMemory);

@@ -67,9 +67,15 @@ int WatchedSource::nextByte(uint8_t& byte) {
 size_t LendingSource::lend(const uint8_t*& bytes) {
   check(!watched.failedThisCall, "no byte is asked for after a failure in the same call");
   const Stream& stream = *watched.stream;
-  const size_t offset = watched.position % stream.size;
-  bytes = stream.data + offset;
-  lent = std::min({chunk - watched.position % chunk, stream.size - offset, stream.length - watched.position});
+  const size_t position = watched.position;
+  size_t available;
+  if (position < stream.size) {
+    bytes = stream.data + position, available = stream.size - position;
+  } else {
+    const size_t offset = (position - stream.size) % kFillerBytes;
+    bytes = stream.filler + offset, available = kFillerBytes - offset;
+  }
+  lent = std::min({chunk - position % chunk, available, stream.length - position});
   return lent;
 }
 

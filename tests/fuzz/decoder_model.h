@@ -26,12 +26,16 @@ void resetMemory(GuardedMemory& memory);
 // Aborts unless every guard byte and every history byte above cell 55,805 holds its pattern.
 void checkGuards(GuardedMemory& memory);
 
-// The stream under test: `length` bytes, `data` repeated as often as needed.
+// The stream under test: `data`, then `filler` (kFillerBytes, repeated) up to `length` bytes.
+constexpr size_t kFillerBytes = 4096;
 struct Stream {
   const uint8_t* data;
   size_t size;
   size_t length;
-  uint8_t at(size_t position) const { return data[position % size]; }
+  const uint8_t* filler;
+  uint8_t at(size_t position) const {
+    return position < size ? data[position] : filler[(position - size) % kFillerBytes];
+  }
 };
 
 // The decoder's byte source over the stream: watches what one call takes.
@@ -44,7 +48,7 @@ struct WatchedSource {
 };
 
 // The same, lending its bytes as a memory source does: up to `chunk` at a time, never across
-// the point where the repeated stream wraps, so that pairs get split between lends.
+// the end of the data or of a filler block, so that pairs get split between lends.
 struct LendingSource {
   WatchedSource watched;
   size_t chunk;
