@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# wide=1 in the settings file: the window is 852 wide and 524 + menu bar + caption high at
-# (100, 100), and Wide shows its check mark. Switching Wide twice from the menu returns the
-# window to that size at the same place; Quit, chosen with the mouse, keeps wide=1 in the file.
+# wide=1 and scr4=1 in the settings file: the window is 852 wide and 524 + menu bar + caption
+# high at (100, 100), and Wide and Screen4 show their check marks. Switching Wide twice from the
+# menu returns the window to that size at the same place; Quit, chosen with the mouse, keeps
+# both in the file.
 source "$(dirname "$0")/lib.sh"
 e2e_init "$1"
 
@@ -24,25 +25,25 @@ check_marks() {
   e2e_equal "$1: Screen4 check mark" "$3" "$E2E_SCREEN4_CHECKED"
 }
 
-e2e_write_ini "[section]\nwide=1\nscr4=0\nbufsize=32\n"
+e2e_write_ini "[section]\nwide=1\nscr4=1\nbufsize=32\n"
 e2e_start
 e2e_wait_window || e2e_abort "no main window"
 e2e_equal "window at start (x y width height)" "$wide_window" "$E2E_WINDOW"
-check_marks "at start" 1 0
+check_marks "at start" 1 1
 
 e2e_menu 1 0  # Mode > Wide
 wait_window_rect "$normal_window"
 e2e_equal "window after Wide switched off" "$normal_window" "$E2E_WINDOW"
-check_marks "Wide off" 0 0
+check_marks "Wide off" 0 1
 
 e2e_menu 1 0
 wait_window_rect "$wide_window"
 e2e_equal "window after Wide switched on again" "$wide_window" "$E2E_WINDOW"
-check_marks "Wide on again" 1 0
+check_marks "Wide on again" 1 1
 
 e2e_quit_with_mouse
 e2e_wait_exit 15
 e2e_equal "exit code after Quit" 0 "$E2E_EXIT"
 e2e_equal "wide in the settings file" 1 "$(e2e_ini_value wide)"
-e2e_equal "scr4 in the settings file" 0 "$(e2e_ini_value scr4)"
+e2e_equal "scr4 in the settings file" 1 "$(e2e_ini_value scr4)"
 e2e_finish

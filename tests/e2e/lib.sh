@@ -200,7 +200,6 @@ e2e_probe() { e2e_wine "$E2E_PROBE" "$@" | tr -d '\r'; }
 e2e_field() { printf '%s\n' "$2" | sed -n "s/^$1=//p" | head -n 1; }
 
 e2e_take_window() {
-  E2E_PROBED=$1
   E2E_TITLE=$(e2e_field title "$1")
   E2E_WINDOW=$(e2e_field window "$1")
   E2E_CLIENT=$(e2e_field client "$1")
