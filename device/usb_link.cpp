@@ -29,8 +29,7 @@ int open() {
   linkState.handle = handle;
   // Mask 0, mode 0: the chip's plain mode, in which it passes the capture stream through.
   if ((status = d2xx.setBitMode(handle, 0, 0)) != FT_OK) return fail(OpenResult::ResetModeFailed, status);
-  // The driver's USB IN transfer size follows the read size, so a read is not held back
-  // waiting for a larger transfer to fill.
+  // The driver's USB IN transfers are sized like the reads; nothing is sent to the device.
   uint32_t readSize = static_cast<uint32_t>(sanitizedReadSize(settings.bufsize));
   if ((status = d2xx.setUSBParameters(handle, readSize, 0)) != FT_OK)
     return fail(OpenResult::TransferSizeFailed, status);

@@ -64,7 +64,7 @@ FT_STATUS readDevice(FT_HANDLE handle, void* buffer, uint32_t count, uint32_t* r
     limit = std::min<uint64_t>(limit, failAfter - device.bytesDelivered);  // unplugged mid-read
   }
   uint8_t* out = static_cast<uint8_t*>(buffer);
-  const int64_t deadline = SimDevice::nowTicks() + SimDevice::ticksPerSecond() * device.readTimeoutMs / 1000;
+  const int64_t deadline = SimDevice::nowTicks() + SimDevice::ticksPerSecond() / 1000 * device.readTimeoutMs;
   size_t taken = SimDevice::takeArrived(out, limit);
   while (taken < limit && SimDevice::nowTicks() < deadline) {
     Sleep(1);
