@@ -6,7 +6,15 @@
 //   KESTRAVU_SIM_LOOP=1        send the stream file over and over
 //   KESTRAVU_SIM_FPS=N         frames a second, default 60; 0 sends as fast as reads come
 //   KESTRAVU_SIM_FAIL_AFTER=N  after N bytes every read fails, as when the device is unplugged
-//   KESTRAVU_SIM_LOG=PATH      append one line per driver call
+//   KESTRAVU_SIM_LOG=PATH      append one line per driver call, flushed at once:
+//     FT_OpenEx description=KESTRAVU flags=2 -> 0 handle=1
+//     FT_SetBitMode handle=1 mask=0 mode=0 -> 0
+//     FT_SetUSBParameters handle=1 in=32 out=0 -> 0
+//     FT_SetTimeouts handle=1 read=3000 write=3000 -> 0
+//     FT_Read handle=1 count=32 -> 0 received=32
+//     FT_Close handle=1 -> 0
+// Statuses: 1 handle not open, 2 no such device, 3 device in use or its stream file unreadable,
+// 4 device gone. A read waits for its count until the read time-out (none until one is set).
 // Used from one thread at a time, like the program it serves.
 #pragma once
 #include <cstddef>
