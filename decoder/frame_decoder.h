@@ -16,6 +16,14 @@
 #include "frame_buffer.h"
 #include "settings.h"
 
+// Runs are mostly short: vectorised fills would cost more in set-up than they save, and their
+// registers would crowd the per-pair loop.
+#if defined(__GNUC__) && !defined(__clang__)
+#define KESTRAVU_SCALAR_LOOPS __attribute__((optimize("no-tree-vectorize")))
+#else
+#define KESTRAVU_SCALAR_LOOPS
+#endif
+
 namespace FrameDecoder {
 
 enum class Result { FrameComplete, SourceFailed, NoFrame };
@@ -39,25 +47,37 @@ struct DecoderState {
 
 extern DecoderState decoderState;
 
+// Long key runs are filled out of line with the wide stores that pay off for them.
+constexpr size_t kLongRun = 16;
+template <bool Wide>
+__attribute__((noinline)) void fillLongRun(uint32_t* out, uint8_t* cells, size_t count, uint8_t value,
+                                           uint64_t pair) {
+  std::memset(cells, value, count);
+  for (size_t i = 0; i < count; ++i) storeCell<Wide>(out + i * kCellColumns<Wide>, pair);
+}
+
 // Writes a run's `count` (at least 1) cells that lie on one picture line, to the history and
-// the picture. The first cell is written ahead of the loop: runs of one cell are common in busy
-// pictures, and then no loop is entered at all.
+// the picture.
 template <bool Wide, bool Screen4>
-inline void writeSpan(uint32_t* out, uint8_t* cells, int count, uint8_t kind, uint8_t value,
+inline void writeSpan(uint32_t* out, uint8_t* cells, size_t count, uint8_t kind, uint8_t value,
                       uint32_t& screen4Colour) {
-  constexpr int columns = kCellColumns<Wide>;
-  if (kind == kKeyFrame) {
-    uint64_t pair = cellPair<Screen4>(value, screen4Colour);
-    cells[0] = value, storeCell<Wide>(out, pair);
-    for (int i = 1; i < count; ++i) cells[i] = value, storeCell<Wide>(out + i * columns, pair);
+  uint8_t* const end = cells + count;
+  // Key frames are the costly ones (every cell written), so their path is the straight one.
+  if (__builtin_expect(kind == kKeyFrame, 1)) {
+    const uint64_t pair = cellPair<Screen4>(value, screen4Colour);
+    if (count > kLongRun) return fillLongRun<Wide>(out, cells, count, value, pair);
+    do {
+      *cells = value, storeCell<Wide>(out, pair);
+      out += kCellColumns<Wide>;
+    } while (++cells != end);
     return;
   }
   if (value == 0 && !Screen4) return;  // unchanged cells keep their pixels in palette mode
-  for (int i = 0; i < count; ++i) {
-    uint8_t cell = static_cast<uint8_t>(cells[i] + value);
-    cells[i] = cell;
-    storeCell<Wide>(out + i * columns, cellPair<Screen4>(cell, screen4Colour));
-  }
+  do {
+    uint8_t cell = static_cast<uint8_t>(*cells + value);
+    *cells = cell, storeCell<Wide>(out, cellPair<Screen4>(cell, screen4Colour));
+    out += kCellColumns<Wide>;
+  } while (++cells != end);
 }
 
 // Where the next cell goes: its history byte, the end of its line, and its first pixel.
@@ -69,18 +89,18 @@ struct CellCursor {
 
 // A run that reaches the end of its line, and may go on over the next lines; what is left of it
 // at the frame's end is dropped. Kept out of line: it is rare, and the per-pair loop stays small.
-// Returns where the next cell goes; its `cell` is the frame's end once the last cell is done.
+// Moves `at` on to where the next cell goes: the frame's end once the last cell is done.
 template <bool Wide, bool Screen4>
-__attribute__((noinline)) CellCursor writeRunAcrossLines(CellCursor at, int run, uint8_t kind, uint8_t value,
-                                                         uint32_t& screen4Colour) {
+KESTRAVU_SCALAR_LOOPS __attribute__((noinline)) void writeRunAcrossLines(
+    CellCursor& at, size_t run, uint8_t kind, uint8_t value, uint32_t& screen4Colour) {
   uint8_t* const frameEnd = decoderState.cellHistory + kCellsPerFrame;
   for (;;) {
-    int span = static_cast<int>(std::min<long>(run, at.lineEnd - at.cell));
+    size_t span = std::min(run, static_cast<size_t>(at.lineEnd - at.cell));
     writeSpan<Wide, Screen4>(at.out, at.cell, span, kind, value, screen4Colour);
     at.cell += span, at.out += span * kCellColumns<Wide>, run -= span;
-    if (at.cell == frameEnd || at.cell != at.lineEnd) return at;
+    if (at.cell == frameEnd || at.cell != at.lineEnd) return;
     at.lineEnd += kCellsPerLine, at.out -= kNextLineStep<Wide>;
-    if (run == 0) return at;
+    if (run == 0) return;
   }
 }
 
@@ -90,13 +110,14 @@ __attribute__((noinline)) CellCursor writeRunAcrossLines(CellCursor at, int run,
 template <class Source, class = void>
 struct LendsBytes : std::false_type {};
 template <class Source>
-struct LendsBytes<Source, std::void_t<decltype(std::declval<Source&>().take(size_t{}))>> : std::true_type {};
+struct LendsBytes<Source, std::void_t<decltype(std::declval<Source&>().take(size_t{}))>>
+    : std::true_type {};
 
 // The frame after its marker: run pairs until the last cell. Scale and mode are fixed for the
 // call, so each combination gets a loop of its own. The loop works on a local copy of the
 // source: the cell history's byte stores could alias it and force a reload per byte.
 template <bool Wide, bool Screen4, class Source>
-Result decodePairs(Source& source, uint8_t kind, uint32_t bytesTaken) {
+KESTRAVU_SCALAR_LOOPS Result decodePairs(Source& source, uint8_t kind, uint32_t bytesTaken) {
   Source input = source;
   uint32_t screen4Colour = 0x000000;  // lives across restarts; black before the first table byte
   const CellCursor frameStart = {decoderState.cellHistory, decoderState.cellHistory + kCellsPerLine,
@@ -109,13 +130,16 @@ Result decodePairs(Source& source, uint8_t kind, uint32_t bytesTaken) {
       kind = kKeyFrame, at = frameStart;
       return false;
     }
-    int run = count == 0 ? 256 : count;
-    if (__builtin_expect(run < at.lineEnd - at.cell, 1)) {  // most runs end on their first line
+    const size_t run = ((count - 1u) & 0xFFu) + 1;  // a count byte of 0 stands for 256
+    // Most runs end on the line they start on.
+    if (__builtin_expect(run < static_cast<size_t>(at.lineEnd - at.cell), 1)) {
       writeSpan<Wide, Screen4>(at.out, at.cell, run, kind, value, screen4Colour);
       at.cell += run, at.out += run * kCellColumns<Wide>;
       return false;
     }
-    at = writeRunAcrossLines<Wide, Screen4>(at, run, kind, value, screen4Colour);
+    CellCursor moved = at;  // a copy, so that `at` itself can stay in registers
+    writeRunAcrossLines<Wide, Screen4>(moved, run, kind, value, screen4Colour);
+    at = moved;
     return at.cell == frameEnd;
   };
   uint32_t bytesLeft = kMaxBytesPerCall - bytesTaken;
