@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The caption's close box ends the program like Quit: exit code 0 and the settings saved, here
 # after Wide was switched on, so the box is where the resized window has it.
+# shellcheck source=tests/e2e/lib.sh
 source "$(dirname "$0")/lib.sh"
 e2e_init "$1"
 

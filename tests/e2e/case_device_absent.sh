@@ -2,6 +2,7 @@
 # No capture device: the program shows its one start-up message (caption and USB text in
 # Japanese, from Shift-JIS), opens no main window, ends with exit code 1 after OK and leaves
 # an existing settings file exactly as it was. The same when the driver library is missing.
+# shellcheck source=tests/e2e/lib.sh
 source "$(dirname "$0")/lib.sh"
 e2e_init "$1"
 
@@ -29,6 +30,7 @@ check_message() {
     # shellcheck disable=SC2046
     e2e_click $(e2e_center "$(e2e_field ok_rect "$output")")
   else
+    # shellcheck disable=SC2034  # e2e_key keeps the pointer over E2E_CLIENT
     E2E_CLIENT=$(e2e_field box "$output")
     e2e_key Return
   fi

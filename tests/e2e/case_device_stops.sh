@@ -2,6 +2,7 @@
 # The device falls silent: the program waits out the driver's 3-second read time-out, then ends
 # by itself, quietly, with exit code 0 and its settings saved. The device unplugged in the
 # middle of a frame (every read fails from then on): the same, without the wait.
+# shellcheck source=tests/e2e/lib.sh
 source "$(dirname "$0")/lib.sh"
 e2e_init "$1"
 e2e_find_stream_tool

@@ -3,6 +3,7 @@
 # and is saved at exit; empty text, Esc and the close box keep it open; numbers outside 1 ... 256
 # and text without digits close it with the size unchanged; the picture stays live while it is
 # open.
+# shellcheck source=tests/e2e/lib.sh
 source "$(dirname "$0")/lib.sh"
 e2e_init "$1"
 
@@ -45,7 +46,7 @@ e2e_equal "the edit box shows the read size" 32 "$(e2e_field edit "$E2E_DIALOG_I
 e2e_equal "the focus is on OK" 201 "$(e2e_field focus_id "$E2E_DIALOG_INFO")"
 
 # The picture right of the dialog goes on changing.
-read -r dx dy dw dh <<<"$(e2e_field dialog "$E2E_DIALOG_INFO")"
+read -r dx _ dw _ <<<"$(e2e_field dialog "$E2E_DIALOG_INFO")"
 read -r cx cy cw ch <<<"$main_client"
 uncovered="$((dx + dw)) $cy $((cx + cw - dx - dw)) $ch"
 e2e_capture "$E2E_DIR/live-0.png" "$uncovered"

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # A device that sends bytes but never a frame marker: no frame is ever completed, yet the window
 # keeps answering its menu, and Quit ends the program normally.
+# shellcheck source=tests/e2e/lib.sh
 source "$(dirname "$0")/lib.sh"
 e2e_init "$1"
 

@@ -3,6 +3,7 @@
 # stream tool's decoding of the same frame, at both scales and in both colour modes, apart from
 # the right and bottom edges that the window cuts off. Ten frames and then silence, so the
 # last frame stays on the screen until the program ends by itself.
+# shellcheck source=tests/e2e/lib.sh
 source "$(dirname "$0")/lib.sh"
 e2e_init "$1"
 e2e_find_stream_tool

@@ -2,6 +2,7 @@
 # Screen4 switched on from the menu: the next frames are drawn with the Screen4 table, the
 # window keeps its size, the menu shows the check mark, and Quit saves scr4=1. The device
 # repeats one key frame, so the palette and the Screen4 picture are each known exactly.
+# shellcheck source=tests/e2e/lib.sh
 source "$(dirname "$0")/lib.sh"
 e2e_init "$1"
 e2e_find_stream_tool

@@ -2,6 +2,7 @@
 # No settings file and the stand-in's built-in pattern: the title keeps "KESTRAVU" until the
 # tenth frame, then shows the frame rate and the bytes per frame; Quit from the menu ends the
 # program with exit code 0 and a settings file with the defaults, in their order.
+# shellcheck source=tests/e2e/lib.sh
 source "$(dirname "$0")/lib.sh"
 e2e_init "$1"
 e2e_find_stream_tool

@@ -3,6 +3,7 @@
 # high at (100, 100), and Wide and Screen4 show their check marks. Switching Wide twice from the
 # menu returns the window to that size at the same place; Quit, chosen with the mouse, keeps
 # both in the file.
+# shellcheck source=tests/e2e/lib.sh
 source "$(dirname "$0")/lib.sh"
 e2e_init "$1"
 

@@ -113,8 +113,7 @@ e2e_init() {
   E2E_BUILD=$(cd "$1" && pwd) || { echo "e2e: no build folder $1" >&2; exit 1; }
   trap e2e_stop_program EXIT
   [ -n "${DISPLAY:-}" ] || e2e_abort "no X display: run the tests under scripts/with-display.sh"
-  [ -n "${WINEPREFIX:-}" ] && [ -f "$WINEPREFIX/system.reg" ] ||
-    e2e_abort "no Wine prefix: run the tests under scripts/with-display.sh"
+  [ -f "${WINEPREFIX:-}/system.reg" ] || e2e_abort "no Wine prefix: run the tests under scripts/with-display.sh"
   export WINEDEBUG=${WINEDEBUG:--all}
   E2E_EXE="$E2E_BUILD/app/KESTRAVU.exe"
   E2E_DLL="$E2E_BUILD/tools/device_sim/FTD2XX.dll"
