@@ -3,6 +3,7 @@
 // 256-byte read buffer refilled by one blocking read of `settings.bufsize` bytes. The driver's
 // functions are declared in d2xx.h; on Windows they come from "FTD2XX.dll" by ordinal.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 #include "d2xx.h"
@@ -76,9 +77,18 @@ inline int nextByte(uint8_t& byte) {
   return 0;
 }
 
-// The reader as a source for FrameDecoder::decodeFrame.
+// The reader as a source for FrameDecoder::decodeFrame. Besides nextByte it lends the decoder
+// the unread rest of the read buffer, so that run pairs need no call per byte.
 struct DeviceSource {
   int nextByte(uint8_t& byte) { return StreamReader::nextByte(byte); }
+  size_t lend(const uint8_t*& bytes) const {
+    bytes = readerState.readBuffer + readerState.readPosition;
+    return readerState.readPosition == 0 ? 0 : readerState.fillCount - readerState.readPosition;
+  }
+  void take(size_t count) {
+    readerState.readPosition += static_cast<uint32_t>(count);
+    if (readerState.readPosition == readerState.fillCount) readerState.readPosition = 0;
+  }
 };
 
 }  // namespace StreamReader
