@@ -43,6 +43,7 @@ if(WIN32 AND TARGET device_sim)
   add_sim_test(only_open_handle_answers ${program} handles)
   add_sim_test(absent_device_fails_open ${program} absent)
   add_sim_test(reopen_continues_stream ${program} reopen)
+  add_sim_test(refuses_opens_beyond_limit ${program} opens)
   add_sim_test(no_library_fails_open ${sim_dir}/no_library/sim_tests.exe no-library)
   add_sim_test(missing_function_fails_open ${sim_dir}/partial_library/sim_tests.exe missing-function)
 

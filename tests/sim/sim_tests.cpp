@@ -335,6 +335,37 @@ void reopenContinuesTheStream() {
   DeviceLink::close();
 }
 
+// KESTRAVU_SIM_OPENS=1: the first open succeeds, a reopen finds no device, and the reader then
+// fails without reading; 0 refuses even the first open.
+void opensBeyondTheLimitFail() {
+  writeFile("short.kvs", {0x01, 0x81, 0x05, 0x10});
+  setUpDevice("short.kvs", "0", nullptr);
+  SetEnvironmentVariableA("KESTRAVU_SIM_OPENS", "1");
+  settings.bufsize = 2;
+  if (!CHECK_EQ(DeviceLink::open(), 0)) return;
+  uint8_t byte = 0;
+  CHECK(StreamReader::nextByte(byte) == 0 && byte == 0x01);
+  settings.bufsize = 64;
+  DeviceLink::reopen();
+  CHECK(DeviceLink::linkState.lastOpen == DeviceLink::OpenResult::DeviceNotFound);
+  CHECK_EQ(DeviceLink::linkState.lastOpenStatus, FT_DEVICE_NOT_FOUND);
+  CHECK(StreamReader::nextByte(byte) == 0 && byte == 0x81);  // the leftover still comes
+  CHECK_EQ(StreamReader::nextByte(byte), 1);
+  CHECK(StreamReader::readerState.lastRefill == RefillResult::NotOpen);
+  const std::vector<std::string> log = readLines("device.log");
+  if (CHECK(log.size() >= 7)) {
+    CHECK_EQ(log[5], std::string("FT_Close handle=1 -> 0"));
+    CHECK_EQ(log[6], std::string("FT_OpenEx description=KESTRAVU flags=2 -> 2"));
+  }
+  CHECK_EQ(log.size(), 7u);  // nothing else is asked of a device that is not there
+
+  SetEnvironmentVariableA("KESTRAVU_SIM_OPENS", "2");  // read at every open: one more allowed
+  CHECK_EQ(DeviceLink::open(), 0);
+  DeviceLink::close();
+  SetEnvironmentVariableA("KESTRAVU_SIM_OPENS", "0");
+  CHECK_EQ(DeviceLink::open(), 1);
+}
+
 // Run from a folder without the library, or beside one that lacks an ordinal.
 void libraryProblemFailsTheOpen(DeviceLink::OpenResult expected) {
   CHECK_EQ(DeviceLink::open(), 1);
@@ -360,6 +391,7 @@ int main(int argc, char** argv) {
   else if (name == "handles") onlyTheOpenDeviceAnswers();
   else if (name == "absent") absentDeviceFailsTheOpen();
   else if (name == "reopen") reopenContinuesTheStream();
+  else if (name == "opens") opensBeyondTheLimitFail();
   else if (name == "no-library") libraryProblemFailsTheOpen(DeviceLink::OpenResult::LibraryMissing);
   else if (name == "missing-function") libraryProblemFailsTheOpen(DeviceLink::OpenResult::FunctionMissing);
   else return std::printf("unknown case '%s'\n", name.c_str()), 2;

@@ -39,7 +39,7 @@ uint32_t handleNumber(FT_HANDLE handle) { return static_cast<uint32_t>(reinterpr
 bool isOpen(FT_HANDLE handle) { return device.openHandle != 0 && handleNumber(handle) == device.openHandle; }
 
 FT_STATUS openDevice(void* searchArgument, uint32_t flags, FT_HANDLE* handle) {
-  if (SimDevice::flagSet("KESTRAVU_SIM_ABSENT")) return FT_DEVICE_NOT_FOUND;
+  if (SimDevice::flagSet("KESTRAVU_SIM_ABSENT") || SimDevice::opensUsedUp()) return FT_DEVICE_NOT_FOUND;
   if (handle == nullptr) return kInvalidParameter;
   if (flags != FT_OPEN_BY_DESCRIPTION || searchArgument == nullptr ||
       std::strcmp(static_cast<const char*>(searchArgument), "KESTRAVU") != 0)

@@ -43,6 +43,11 @@ int64_t numberOr(const char* name, int64_t fallback) {
 
 bool flagSet(const char* name) { return numberOr(name, 0) != 0; }
 
+bool opensUsedUp() {
+  int64_t allowed = numberOr("KESTRAVU_SIM_OPENS", -1);
+  return allowed >= 0 && static_cast<int64_t>(device.handlesIssued) >= allowed;
+}
+
 namespace {
 
 int loadFile(const char* path) {

@@ -6,6 +6,8 @@
 //   KESTRAVU_SIM_LOOP=1        send the stream file over and over
 //   KESTRAVU_SIM_FPS=N         frames a second, default 60; 0 sends as fast as reads come
 //   KESTRAVU_SIM_FAIL_AFTER=N  after N bytes every read fails, as when the device is unplugged
+//   KESTRAVU_SIM_OPENS=N       only the first N opens succeed; later ones find no device, as
+//                              when it is unplugged while closed (checked at every open)
 //   KESTRAVU_SIM_LOG=PATH      append one line per driver call, flushed at once:
 //     FT_OpenEx description=KESTRAVU flags=2 -> 0 handle=1
 //     FT_SetBitMode handle=1 mask=0 mode=0 -> 0
@@ -72,6 +74,9 @@ int64_t ticksPerSecond();
 
 // Whether environment variable `name` holds a whole number other than 0.
 bool flagSet(const char* name);
+
+// Whether KESTRAVU_SIM_OPENS has used up the opens it allows.
+bool opensUsedUp();
 
 // The value of environment variable `name` in `out` (`capacity` bytes); false when unset.
 bool environment(const char* name, char* out, uint32_t capacity);
