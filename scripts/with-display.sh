@@ -36,5 +36,16 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   wineboot -i >/dev/null 2>&1 || true
   wineserver -w
 fi
+# Wine draws the caption, its buttons and the frame itself only for windows it does not leave
+# to a window manager; on a bare virtual display "managed" windows would have no caption.
+# The caption buttons and menu check marks need the Marlett font in the prefix.
+if ! grep -q '"Managed"="N"' "$WINEPREFIX/user.reg" 2>/dev/null; then
+  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+  wineserver -w
+fi
+fonts="$WINEPREFIX/drive_c/windows/Fonts"
+if [ ! -f "$fonts/marlett.ttf" ] && [ -f /usr/share/wine/fonts/marlett.ttf ]; then
+  mkdir -p "$fonts" && cp /usr/share/wine/fonts/marlett.ttf "$fonts/"
+fi
 
 "$@"

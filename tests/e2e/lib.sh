@@ -95,24 +95,11 @@ e2e_wine() { env LC_ALL="$E2E_LOCALE" wine "$@"; }
 
 # --- set-up -------------------------------------------------------------------------------
 
-# Wine draws the caption, its buttons and the frame itself only for windows it does not leave
-# to a window manager; with none running, "managed" windows would show no caption at all.
-# Its caption buttons and menu check marks need the Marlett font in the prefix.
-e2e_prepare_prefix() {
-  if ! grep -q '"Managed"="N"' "$WINEPREFIX/user.reg" 2>/dev/null; then
-    e2e_wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
-    wineserver -w
-  fi
-  local fonts="$WINEPREFIX/drive_c/windows/Fonts"
-  if [ ! -f "$fonts/marlett.ttf" ] && [ -f /usr/share/wine/fonts/marlett.ttf ]; then
-    mkdir -p "$fonts" && cp /usr/share/wine/fonts/marlett.ttf "$fonts/"
-  fi
-}
-
 e2e_init() {
   E2E_BUILD=$(cd "$1" && pwd) || { echo "e2e: no build folder $1" >&2; exit 1; }
   trap e2e_stop_program EXIT
   [ -n "${DISPLAY:-}" ] || e2e_abort "no X display: run the tests under scripts/with-display.sh"
+  # scripts/with-display.sh also readies the prefix: Wine's own captions, the Marlett font.
   [ -f "${WINEPREFIX:-}/system.reg" ] || e2e_abort "no Wine prefix: run the tests under scripts/with-display.sh"
   export WINEDEBUG=${WINEDEBUG:--all}
   E2E_EXE="$E2E_BUILD/app/KESTRAVU.exe"
@@ -122,7 +109,6 @@ e2e_init() {
   for file in "$E2E_EXE" "$E2E_DLL" "$E2E_PROBE"; do
     [ -f "$file" ] || e2e_abort "not built: $file"
   done
-  e2e_prepare_prefix
   E2E_DIR="$E2E_BUILD/e2e-scratch/$E2E_CASE"
   rm -rf "$E2E_DIR"
   mkdir -p "$E2E_DIR"
