@@ -11,7 +11,8 @@
 #   hostile_read_sizes            the distinct read and transfer sizes in the log, one a line
 #   hostile_check_read_size LABEL SIZE  every read and transfer size in the log was SIZE
 #   hostile_wait_width WIDTH      waits up to 5 s for the main window to be WIDTH wide, reads it
-#   hostile_without_keys FILE     FILE without the lines of the program's three keys
+#   hostile_without_ours FILE     FILE without the program's three keys in its section
+#   hostile_section_value KEY [FILE]  KEY's value in the program's section ("" when missing)
 #   hostile_make_read_only FILE   / hostile_make_writable FILE: a file the program cannot
 #                                 write, also when the tests run as root (which ignores modes)
 #   hostile_check_quiet_end LABEL  no message box, exit code 0
@@ -89,7 +90,17 @@ hostile_wait_width() {
   [ "$(cut -d' ' -f3 <<<"$E2E_WINDOW")" = "$1" ]
 }
 
-hostile_without_keys() { grep -Ev '^(wide|scr4|bufsize)=' "$1"; }
+# Section names are compared without regard to case, as the profile functions do.
+hostile_without_ours() {
+  awk '/^\[/ { ours = tolower($0) ~ /^\[section\]\r?$/ }
+       !(ours && /^(wide|scr4|bufsize)=/)' "$1"
+}
+
+hostile_section_value() {
+  tr -d '\r' <"${2:-$E2E_DIR/KESTRAVU.ini}" |
+    awk -v key="$1" '/^\[/ { ours = tolower($0) == "[section]" }
+                     ours && index($0, key "=") == 1 { print substr($0, length(key) + 2); exit }'
+}
 
 # Root writes to any file whatever its mode, so then the file is also made immutable.
 hostile_make_read_only() {
@@ -114,7 +125,7 @@ hostile_check_quiet_end() {
 
 hostile_saved() {
   e2e_equal "$1: settings saved" "wide=${2% * *} scr4=$(cut -d' ' -f2 <<<"$2") bufsize=${2##* }" \
-    "wide=$(e2e_ini_value wide) scr4=$(e2e_ini_value scr4) bufsize=$(e2e_ini_value bufsize)"
+    "wide=$(hostile_section_value wide) scr4=$(hostile_section_value scr4) bufsize=$(hostile_section_value bufsize)"
 }
 
 hostile_open_dialog() {
