@@ -71,13 +71,14 @@ fi
 rm -f "$ini" "$ini.before"
 
 # The program file's full path, as this platform reports it: drive Z: and the Unix path.
-# Places the program in a folder under $E2E_DIR/deep whose program path is $1 characters long.
+# Places the program in a folder whose program path is $1 characters long: the folder's parent
+# takes the first 200 of them, so that a path cut off at 259 still names a folder that exists.
 place_program() {
-  local base="$E2E_DIR/deep" pad
-  pad=$(($1 - 2 - ${#base} - 2 - ${#HOSTILE_EXE_NAME}))
+  local base="$E2E_DIR/deep" parent
+  [ $((2 + ${#base})) -lt 190 ] || e2e_abort "the scratch folder's path is too long for this case"
+  parent=$(head -c $((200 - 2 - ${#base} - 1)) /dev/zero | tr '\0' a)
   rm -rf "$base"
-  PROGRAM_DIR="$base/$(head -c "$((pad > 200 ? 200 : pad))" /dev/zero | tr '\0' a)"
-  [ "$pad" -le 200 ] || PROGRAM_DIR="$PROGRAM_DIR/$(head -c "$((pad - 201))" /dev/zero | tr '\0' b)"
+  PROGRAM_DIR="$base/$parent/$(head -c $(($1 - 200 - 2 - ${#HOSTILE_EXE_NAME})) /dev/zero | tr '\0' b)"
   mkdir -p "$PROGRAM_DIR"
   cp "$E2E_EXE" "$PROGRAM_DIR/$HOSTILE_EXE_NAME"
   cp "$E2E_DLL" "$PROGRAM_DIR/"
@@ -94,8 +95,8 @@ hostile_check_run "path of 259 characters" 1 0 64
 e2e_equal "path of 259 characters: settings saved beside the program" "wide=1 scr4=0 bufsize=64" \
   "wide=$(hostile_section_value wide "$PROGRAM_DIR/KESTRAVU.ini") scr4=$(hostile_section_value scr4 "$PROGRAM_DIR/KESTRAVU.ini") bufsize=$(hostile_section_value bufsize "$PROGRAM_DIR/KESTRAVU.ini")"
 
-# From 260 on the reported path is cut off: defaults, and nothing is saved anywhere (a cut path
-# would name a settings file in some folder above the program's).
+# From 260 on the reported path is cut off: defaults, and nothing is saved anywhere (a path cut
+# at 259 would name a settings file in the folder above the program's).
 for length in 260 330; do
   place_program "$length"
   label="path of $length characters"

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Helpers for the end-to-end cases with hostile settings files and device faults, sourced after
 # lib.sh:
 #
@@ -44,8 +45,8 @@ hostile_start_at() {
   : >"$E2E_LOG"
   (cd / && exec env "KESTRAVU_SIM_LOG=$(e2e_win_path "$E2E_LOG")" "$@" \
      LC_ALL="$E2E_LOCALE" wine "$program" >"$E2E_DIR/wine.out" 2>&1) &
-  E2E_PID=$!
-  E2E_EXIT=""
+  # shellcheck disable=SC2034  # lib.sh's waits and e2e_finish use them
+  E2E_PID=$! E2E_EXIT=""
 }
 
 hostile_read_sizes() {
