@@ -27,10 +27,12 @@ seed decoder/restart-then-missing-count-byte '\x08\x7f\x02\x81\x00\x81\x21\x03\x
 seed decoder/endless-restarts '\xff\x01\x81'
 seed decoder/endless-noise '\xef\x37\x80\x02'
 
-# Reader: steps (0/1 take bytes, 2 reopen, 3 read size), each read taking a status and a count.
+# Reader: steps (0 take bytes, 1 borrow bytes, 2 reopen, 3 read size), each read taking a status
+# and a count.
 seed reader/short-reads-then-timeout '\x20\x00\x05\x0f\x00\x00\x00\x10\x00\x24\x20\x03'
 seed reader/reopen-with-leftovers '\x08\x10\x00\x02\x5d\x04\x20\x10\x00\x02\x00\x00\x04\x10\x00'
 seed reader/error-status-and-overlong '\x04\x0f\x07\x04\x0e\x02\x04\x1f\x00\x0c\x10\x00'
+seed reader/borrowed-rest-of-buffer '\x04\x10\x00\x41\x02\x40\x04\xfd\x05\x10\x00\x09\x05\x03'
 seed reader/read-sizes-out-of-range '\x03\x06\x04\x10\x00\x03\x80\x7f\xff\xff\xff\x04\x10\x00\x02\xff\x80\x00\x00\x00\x01\x04\x10\x00'
 
 # Encoder: frames of a header (bit 0 key, bits 1-7 steps) and steps (kind, value, length).

@@ -5,7 +5,9 @@
 // and it never asks for more than its 256-byte buffer (checked by the driver, scripted_d2xx).
 //
 // Input: steps, one byte each plus their arguments, until the input runs out:
-//   step % 4 == 0, 1: take step / 4 + 1 bytes from the reader;
+//   step % 4 == 0: take step / 4 + 1 bytes from the reader, one by one;
+//   step % 4 == 1: as the decoder's source: borrow the unread rest of the buffer, take up to
+//                  step / 4 of those bytes, then one byte the ordinary way;
 //   step % 4 == 2: a new read size (see nextReadSize), then a reopen whose open sequence fails
 //                  at the call chosen by one more byte (or at none);
 //   step % 4 == 3: a new read size without a reopen (a settings file the program did not write).
@@ -50,6 +52,20 @@ void takeByte() {
   ++driver.served;
 }
 
+// The decoder's view: what the reader lends must be exactly the delivered, unserved bytes.
+void borrowBytes(size_t wanted) {
+  StreamReader::DeviceSource source;
+  const uint8_t* bytes = nullptr;
+  const size_t lent = source.lend(bytes);
+  check(lent == driver.delivered - driver.served, "the reader lends just the bytes not yet served");
+  for (size_t i = 0; i < lent; ++i)
+    check(bytes[i] == streamByte(driver.served + i), "lent bytes are the next bytes of the stream, in order");
+  const size_t taken = wanted < lent ? wanted : lent;
+  if (taken > 0) source.take(taken);
+  driver.served += taken;
+  takeByte();
+}
+
 void reopen(InputCursor& input) {
   settings.bufsize = nextReadSize(input);
   const uint8_t failing = input.next() % 8;  // 0 ... 3: that call of the open sequence fails
@@ -73,9 +89,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint8_t step = input.next();
     switch (step % 4) {
       case 0:
-      case 1:
         for (int i = step / 4; i >= 0; --i) takeByte();
         break;
+      case 1: borrowBytes(step / 4); break;
       case 2: reopen(input); break;
       default: settings.bufsize = nextReadSize(input); break;
     }
