@@ -10,7 +10,8 @@
 //                  step / 4 of those bytes, then one byte the ordinary way;
 //   step % 4 == 2: a new read size (see nextReadSize), then a reopen whose open sequence fails
 //                  at the call chosen by one more byte (or at none);
-//   step % 4 == 3: a new read size without a reopen (a settings file the program did not write).
+//   step % 4 == 3: a new read size without a reopen (whatever the settings record holds, a read
+//                  must stay within 1 ... 256).
 // Every read the driver serves takes two more input bytes (see scripted_d2xx.cpp).
 #include "scripted_d2xx.h"
 #include "settings.h"
