@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "frame_buffer.h"
+#include "frame_stats.h"
 #include "settings.h"
 
 // Runs are mostly short: vectorised fills would cost more in set-up than they save, and their
@@ -39,6 +40,12 @@ constexpr uint8_t kMarker = 0x81;
 // A stream that never completes a frame (no marker, or endless restarts) must not hold the
 // program's one thread: a call gives up after this many bytes, about nine worst-case frames.
 constexpr uint32_t kMaxBytesPerCall = 1048576;
+// Nor may such a stream hold it for long when it trickles in: a call that is still searching
+// for a marker, or restarting, after this long gives up too. A legal frame never gets there
+// unless the device sends less than a frame a second. Checked every kPatienceCheckBytes bytes
+// of the search and at every restart, so the clock is seldom read.
+constexpr uint32_t kPatienceMs = 1000;
+constexpr uint32_t kPatienceCheckBytes = 1024;
 
 struct DecoderState {
   uint8_t* cellHistory = nullptr;  // kCellHistoryBytes, zeroed; cells 0 ... 55,805 used
@@ -117,18 +124,21 @@ struct LendsBytes<Source, std::void_t<decltype(std::declval<Source&>().take(size
 // call, so each combination gets a loop of its own. The loop works on a local copy of the
 // source: the cell history's byte stores could alias it and force a reload per byte.
 template <bool Wide, bool Screen4, class Source>
-KESTRAVU_SCALAR_LOOPS Result decodePairs(Source& source, uint8_t kind, uint32_t bytesTaken) {
+KESTRAVU_SCALAR_LOOPS Result decodePairs(Source& source, uint8_t kind, uint32_t bytesTaken,
+                                         uint32_t callStart) {
   Source input = source;
+  bool outOfPatience = false;
   uint32_t screen4Colour = 0x000000;  // lives across restarts; black before the first table byte
   const CellCursor frameStart = {decoderState.cellHistory, decoderState.cellHistory + kCellsPerLine,
                                  pictureRow(frameBuffer.pixels, 0, Wide)};
   const uint8_t* const frameEnd = frameStart.cell + kCellsPerFrame;
   CellCursor at = frameStart;
-  // Applies one pair; true once the frame's last cell is done.
+  // Applies one pair; true once the frame's last cell is done, or when restarts went on too long.
   auto applyPair = [&](uint8_t value, uint8_t count) {
     if ((value | count << 8) == (kKeyFrame | kMarker << 8)) {  // restart at the top-left as a key frame
       kind = kKeyFrame, at = frameStart;
-      return false;
+      outOfPatience = FrameStats::tickCount() - callStart > kPatienceMs;
+      return outOfPatience;
     }
     const size_t run = ((count - 1u) & 0xFFu) + 1;  // a count byte of 0 stands for 256
     // Most runs end on the line they start on.
@@ -174,7 +184,7 @@ KESTRAVU_SCALAR_LOOPS Result decodePairs(Source& source, uint8_t kind, uint32_t 
   }
   source = input;
   decoderState.byteCounter += static_cast<int32_t>(kMaxBytesPerCall - bytesLeft - bytesTaken);
-  return result;
+  return outOfPatience ? Result::NoFrame : result;
 }
 
 // Decodes one frame from `source`, any type with `int nextByte(uint8_t& byte)` that returns 0
@@ -183,21 +193,26 @@ KESTRAVU_SCALAR_LOOPS Result decodePairs(Source& source, uint8_t kind, uint32_t 
 template <class Source>
 Result decodeFrame(Source& source) {
   const bool wide = settings.wide != 0, screen4 = settings.scr4 != 0;
+  const uint32_t callStart = FrameStats::tickCount();
   uint32_t bytesTaken = 0;
   uint8_t previous = 0, byte = 0;
   for (;;) {  // marker search, byte by byte: a 0x81 first in the call is a delta marker
     if (bytesTaken == kMaxBytesPerCall) return Result::NoFrame;
+    // Not between the two bytes of a marker: the next call would misread its second byte.
+    if (bytesTaken % kPatienceCheckBytes == kPatienceCheckBytes - 1 && previous > kKeyFrame &&
+        FrameStats::tickCount() - callStart > kPatienceMs)
+      return Result::NoFrame;
     if (source.nextByte(byte) != 0) return Result::SourceFailed;
     ++bytesTaken, ++decoderState.byteCounter;
     if (byte == kMarker && previous <= kKeyFrame) break;
     previous = byte;
   }
   if (wide) {
-    return screen4 ? decodePairs<true, true>(source, previous, bytesTaken)
-                   : decodePairs<true, false>(source, previous, bytesTaken);
+    return screen4 ? decodePairs<true, true>(source, previous, bytesTaken, callStart)
+                   : decodePairs<true, false>(source, previous, bytesTaken, callStart);
   }
-  return screen4 ? decodePairs<false, true>(source, previous, bytesTaken)
-                 : decodePairs<false, false>(source, previous, bytesTaken);
+  return screen4 ? decodePairs<false, true>(source, previous, bytesTaken, callStart)
+                 : decodePairs<false, false>(source, previous, bytesTaken, callStart);
 }
 
 // A byte source over bytes in memory, for tools, tests and benchmarks.

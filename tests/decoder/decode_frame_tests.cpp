@@ -1,3 +1,6 @@
+#include <chrono>
+#include <thread>
+
 #include "decoder_fixture.h"
 
 using FrameDecoder::Result;
@@ -196,4 +199,32 @@ TEST_F(DecoderTest, CallGivesUpOnStreamsThatNeverCompleteAFrame) {
   for (uint8_t b : frameStart(0x01)) stream.push_back(b);
   for (int i = 0; i < kCellsPerFrame; ++i) addPair(stream, static_cast<uint8_t>(i), 1);
   EXPECT_EQ(decode(stream), Result::FrameComplete);
+}
+
+// Bytes that trickle in, as from a device that sends junk slowly.
+struct TricklingSource {
+  FrameDecoder::MemorySource bytes;
+  int nextByte(uint8_t& byte) {
+    std::this_thread::sleep_for(std::chrono::microseconds(100));
+    return bytes.nextByte(byte);
+  }
+};
+
+TEST_F(DecoderTest, CallGivesUpOnATrickleThatNeverCompletesAFrame) {
+  // Without a marker: about 1 s of bytes, far fewer than the byte bound.
+  std::vector<uint8_t> stream(FrameDecoder::kMaxBytesPerCall, 0x42);
+  TricklingSource junk{{stream.data(), stream.size()}};
+  EXPECT_EQ(FrameDecoder::decodeFrame(junk), Result::NoFrame);
+  EXPECT_LT(junk.bytes.position, stream.size() / 8);
+  EXPECT_EQ(junk.bytes.position % FrameDecoder::kPatienceCheckBytes, FrameDecoder::kPatienceCheckBytes - 1);
+
+  // Endless restarts: the call gives up at a restart pair once its patience is spent.
+  stream = frameStart(0x01);
+  while (stream.size() < FrameDecoder::kMaxBytesPerCall) addPair(stream, 0x01, 0x81);
+  TricklingSource restarts{{stream.data(), stream.size()}};
+  FrameDecoder::decoderState.byteCounter = 0;
+  EXPECT_EQ(FrameDecoder::decodeFrame(restarts), Result::NoFrame);
+  EXPECT_LT(restarts.bytes.position, stream.size() / 8);
+  EXPECT_EQ(restarts.bytes.position % 2, 0u);
+  EXPECT_EQ(FrameDecoder::decoderState.byteCounter, static_cast<int32_t>(restarts.bytes.position));
 }

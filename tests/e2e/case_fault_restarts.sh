@@ -2,7 +2,9 @@
 # A device that sends nothing but the key-frame restart pair 0x01 0x81, endlessly, about 4 MB a
 # second (64 KiB at the device's 60 a second): no frame ever completes, yet the window keeps
 # answering. Its menus, the check marks and the read size dialog work, and Quit ends the program
-# with exit code 0.
+# with exit code 0. Then the same pairs trickling in at about 30 KB a second (512 bytes at the
+# device's 60 a second): each timer tick gives up after its second of patience, long before a
+# mebibyte has come, so Quit still ends the program within seconds.
 # shellcheck source=tests/e2e/lib.sh
 source "$(dirname "$0")/lib.sh"
 # shellcheck source=tests/e2e/hostile_lib.sh
@@ -42,4 +44,15 @@ e2e_menu 0 0  # File > Quit
 e2e_wait_exit 20
 e2e_equal "exit code after Quit" 0 "$E2E_EXIT"
 hostile_saved "after Quit" "0 1 64"
+
+trickle="$E2E_DIR/restarts-512.bin"
+head -c 512 "$stream" >"$trickle"
+e2e_start KESTRAVU_SIM_STREAM="$(e2e_win_path "$trickle")" KESTRAVU_SIM_LOOP=1
+e2e_wait_window 20 || e2e_abort "no main window for the trickle"
+sleep 3  # a few ticks' worth of giving up
+e2e_read_window
+e2e_equal "no frame completed from the trickle" "KESTRAVU" "$E2E_TITLE"
+e2e_menu 0 0  # File > Quit
+e2e_wait_exit 10
+e2e_equal "exit code after Quit during the trickle" 0 "$E2E_EXIT"
 e2e_finish
