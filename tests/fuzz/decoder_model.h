@@ -1,7 +1,7 @@
 // The decoder fuzz target's oracle: a plain cell-by-cell model of the stream format and the
-// pixel rules, the guarded memory it and the real decoder work in, the guard checks and the
-// watched byte source. Built without coverage feedback, so that the fuzzer steers by the
-// decoder's branches alone, and the per-byte work stays cheap.
+// pixel rules, the guarded memory it and the real decoder work in, the guard checks, the
+// watched byte source and a clock that stands still. Built without coverage feedback, so that
+// the fuzzer steers by the decoder's branches alone, and the per-byte work stays cheap.
 #pragma once
 #include <cstddef>
 #include <cstdint>
