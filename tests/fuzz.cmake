@@ -3,13 +3,13 @@
 # tests/fuzz/run.sh TARGET SECONDS.
 if(KESTRAVU_FUZZ_READY)
   set(fuzz_dir ${CMAKE_CURRENT_LIST_DIR}/fuzz)
-  set(fuzz_seconds 20 CACHE STRING "Seconds each fuzz target runs under CTest")
+  set(KESTRAVU_FUZZ_SECONDS 20 CACHE STRING "Seconds each fuzz target runs under CTest")
 
   function(add_fuzz_target name)
     add_executable(fuzz_${name} ${ARGN})
     target_include_directories(fuzz_${name} PRIVATE ${fuzz_dir})
     target_link_options(fuzz_${name} PRIVATE -fsanitize=fuzzer)
-    add_test(NAME fuzz_${name} COMMAND ${fuzz_dir}/run.sh ${name} ${fuzz_seconds} --fresh)
+    add_test(NAME fuzz_${name} COMMAND ${fuzz_dir}/run.sh ${name} ${KESTRAVU_FUZZ_SECONDS} --fresh)
     set_tests_properties(fuzz_${name} PROPERTIES
       ENVIRONMENT "KESTRAVU_BUILD_DIR=${CMAKE_BINARY_DIR}"
       TIMEOUT 180 LABELS fuzz)
