@@ -160,7 +160,15 @@ KESTRAVU_SCALAR_LOOPS Result decodePairs(Source& source, uint8_t kind, uint32_t 
       const uint8_t* pair = nullptr;
       size_t lent = std::min<size_t>(input.lend(bytes), bytesLeft) & ~size_t{1};
       bool complete = false;
-      for (pair = bytes; pair != bytes + lent;) {
+      const uint8_t* const end = bytes + lent;
+      for (pair = bytes; pair != end;) {
+        // A busy key picture is mostly one-cell pairs, which can never be the restart pair:
+        // they get a loop of their own, up to the line's last cell.
+        while (kind == kKeyFrame && pair != end && pair[1] == 1 && at.cell + 1 < at.lineEnd) {
+          *at.cell++ = pair[0], storeCell<Wide>(at.out, cellPair<Screen4>(pair[0], screen4Colour));
+          at.out += kCellColumns<Wide>, pair += 2;
+        }
+        if (pair == end) break;
         complete = applyPair(pair[0], pair[1]);
         pair += 2;
         if (complete) break;
