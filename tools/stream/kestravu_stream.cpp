@@ -19,8 +19,8 @@
 
 namespace {
 
-using FrameDecoder::kCellsPerFrame;
-using FrameDecoder::kCellsPerLine;
+using FrameFormat::kCellsPerFrame;
+using FrameFormat::kCellsPerLine;
 
 constexpr int kBadInput = 2;
 constexpr const char* kUsage =
@@ -176,8 +176,8 @@ int nearestPaletteIndex(const uint8_t* rgb) {
   int best = 0;
   long bestDistance = -1;
   for (int index = 0; index < 16; ++index) {
-    long red = rgb[0] - Palette[index].red, green = rgb[1] - Palette[index].green;
-    long blue = rgb[2] - Palette[index].blue;
+    long red = rgb[0] - kPalette[index].red, green = rgb[1] - kPalette[index].green;
+    long blue = rgb[2] - kPalette[index].blue;
     long distance = red * red + green * green + blue * blue;
     if (bestDistance < 0 || distance < bestDistance) best = index, bestDistance = distance;
   }
@@ -193,10 +193,10 @@ void quantisePicture(const uint8_t* rgb, uint8_t* cells) {
 }
 
 // The picture as the window shows it, from the bottom-up frame buffer, top line first.
-void copyPicture(bool wide, uint8_t* rgb) {
+void copyPicture(const FrameBuffer& picture, bool wide, uint8_t* rgb) {
   int width = wide ? kBufferWidth : kPictureWidth, height = wide ? kBufferHeight : kPictureHeight;
   for (int line = 0; line < height; ++line) {
-    const uint32_t* row = frameBuffer.pixels + static_cast<long>(height - 1 - line) * kBufferWidth;
+    const uint32_t* row = picture.row(height - 1 - line);
     for (int x = 0; x < width; ++x, rgb += 3) {
       rgb[0] = static_cast<uint8_t>(row[x] >> 16);
       rgb[1] = static_cast<uint8_t>(row[x] >> 8);
@@ -207,16 +207,16 @@ void copyPicture(bool wide, uint8_t* rgb) {
 
 // ---- Commands -----------------------------------------------------------------------------
 
-// Decoder memory, allocated once as the program shell does.
-std::vector<uint8_t> cellHistoryBlock(FrameDecoder::kCellHistoryBytes);
-std::vector<uint32_t> frameBufferBlock(static_cast<size_t>(kBufferWidth) * kBufferHeight);
-
-void startDecoder(bool wide, bool screen4) {
-  FrameDecoder::decoderState = {cellHistoryBlock.data(), 0};
-  frameBuffer.pixels = frameBufferBlock.data();
-  settings.wide = wide ? 1 : 0;
-  settings.scr4 = screen4 ? 1 : 0;
-}
+// The decoder and its picture, allocated once as a viewer does. The clock stands still: a
+// stream file has no pace, so only the byte bound ends a call without a frame.
+struct StreamDecoder {
+  struct StillClock final : Clock {
+    uint32_t milliseconds() override { return 0; }
+  } clock;
+  FrameDecoder decoder;
+  FrameBuffer picture;
+  bool allocate() { return decoder.allocate() && picture.allocate(); }
+};
 
 std::string framePath(const char* directory, int frame) {
   char name[32];
@@ -248,17 +248,20 @@ int runDecode(int argc, char** argv) {
   if (mkdir(directory, 0777) != 0 && errno != EEXIST)
     return fail("cannot create '%s': %s", directory, std::strerror(errno));
   std::vector<uint8_t> rgb(static_cast<size_t>(kBufferWidth) * kBufferHeight * 3);
-  startDecoder(options.wide, options.screen4);
-  FrameDecoder::MemorySource source{stream.data(), stream.size()};
+  StreamDecoder streamDecoder;
+  if (!streamDecoder.allocate()) return fail("out of memory");
+  const PictureMode mode{options.wide, options.screen4};
+  MemorySource source{stream.data(), stream.size()};
   int frames = 0, callsWithoutFrame = 0;
   for (;;) {
-    FrameDecoder::Result result = FrameDecoder::decodeFrame(source);
+    FrameDecoder::Result result =
+        streamDecoder.decoder.decodeFrame(source, streamDecoder.picture, mode, streamDecoder.clock);
     if (result == FrameDecoder::Result::SourceFailed) break;  // the end, or a frame cut off by it
     if (result == FrameDecoder::Result::NoFrame) {
       ++callsWithoutFrame;
       continue;
     }
-    copyPicture(options.wide, rgb.data());
+    copyPicture(streamDecoder.picture, options.wide, rgb.data());
     if (int status = writeFrame(directory, frames, rgb.data(), options.wide)) return status;
     ++frames;
   }
@@ -282,14 +285,13 @@ void countFrame(const uint8_t* bytes, long size, StreamCounts& counts) {
   uint8_t previous = 0;
   for (;;) {
     uint8_t byte = bytes[markerEnd++];
-    if (byte == FrameDecoder::kMarker && previous <= FrameDecoder::kKeyFrame) break;
+    if (FrameFormat::isFrameMarker(previous, byte)) break;
     previous = byte;
   }
   counts.skippedBytes += markerEnd == 1 ? 0 : markerEnd - 2;
-  bool key = previous == FrameDecoder::kKeyFrame;
+  bool key = previous == FrameFormat::kKeyFrame;
   for (long at = markerEnd; at + 1 < size; at += 2) {
-    if (bytes[at] == FrameDecoder::kKeyFrame && bytes[at + 1] == FrameDecoder::kMarker)
-      ++counts.restarts, key = true;
+    if (FrameFormat::isRestartPair(bytes[at], bytes[at + 1])) ++counts.restarts, key = true;
   }
   counts.keyFrames += key ? 1 : 0;
   counts.minFrameBytes = counts.frames == 0 || size < counts.minFrameBytes ? size : counts.minFrameBytes;
@@ -304,12 +306,14 @@ int runInfo(int argc, char** argv) {
   if (options.operands.size() != 1) return fail("info needs STREAM (%s)", kUsage);
   std::vector<uint8_t> stream;
   if (int status = readStreamFile(options.operands[0], stream)) return status;
-  startDecoder(false, false);
-  FrameDecoder::MemorySource source{stream.data(), stream.size()};
+  StreamDecoder streamDecoder;
+  if (!streamDecoder.allocate()) return fail("out of memory");
+  MemorySource source{stream.data(), stream.size()};
   StreamCounts counts;
   for (;;) {
     size_t start = source.position;
-    FrameDecoder::Result result = FrameDecoder::decodeFrame(source);
+    FrameDecoder::Result result =
+        streamDecoder.decoder.decodeFrame(source, streamDecoder.picture, PictureMode{}, streamDecoder.clock);
     long size = static_cast<long>(source.position - start);
     if (result == FrameDecoder::Result::SourceFailed) {
       counts.trailingBytes = size;

@@ -2,7 +2,7 @@
 
 namespace {
 
-using FrameDecoder::kCellsPerFrame;
+using FrameFormat::kCellsPerFrame;
 
 // The value byte that turns the previous cell into the new one: the cell itself in a key
 // frame, the difference modulo 256 in a delta frame (0 for an unchanged cell).
@@ -16,7 +16,7 @@ inline uint8_t codedValue(const uint8_t* cells, const uint8_t* previousCells, in
 uint8_t* writeRun(uint8_t* out, uint8_t value, int count) {
   while (count > 0) {
     int run = count < 256 ? count : 256;
-    if (value == FrameDecoder::kKeyFrame && run == FrameDecoder::kMarker) run = 128;
+    if (FrameFormat::isRestartPair(value, static_cast<uint8_t>(run))) run = 128;
     *out++ = value;
     *out++ = static_cast<uint8_t>(run);  // 256 is sent as 0
     count -= run;
@@ -28,8 +28,8 @@ uint8_t* writeRun(uint8_t* out, uint8_t value, int count) {
 
 size_t encodeFrame(const uint8_t* cells, const uint8_t* previousCells, uint8_t* out) {
   uint8_t* at = out;
-  *at++ = previousCells == nullptr ? FrameDecoder::kKeyFrame : FrameDecoder::kDeltaFrame;
-  *at++ = FrameDecoder::kMarker;
+  *at++ = previousCells == nullptr ? FrameFormat::kKeyFrame : FrameFormat::kDeltaFrame;
+  *at++ = FrameFormat::kMarker;
   int cell = 0;
   while (cell < kCellsPerFrame) {  // runs end with the frame's last cell, never past it
     uint8_t value = codedValue(cells, previousCells, cell);

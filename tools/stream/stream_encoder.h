@@ -6,10 +6,10 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "frame_decoder.h"
+#include "frame_format.h"
 
 // The longest frame the encoder writes: a marker and one pair per cell.
-constexpr size_t kMaxEncodedFrameBytes = 2 + 2 * FrameDecoder::kCellsPerFrame;  // 111,614
+constexpr size_t kMaxEncodedFrameBytes = 2 + 2 * FrameFormat::kCellsPerFrame;  // 111,614
 
 // Encodes `cells` (kCellsPerFrame bytes) into `out` (kMaxEncodedFrameBytes) as a key frame when
 // `previousCells` is null, else as a delta frame against it. Returns the bytes written.

@@ -4,9 +4,9 @@
 
 namespace {
 
-using FrameDecoder::kCellsPerFrame;
-using FrameDecoder::kCellsPerLine;
-using FrameDecoder::kLines;
+using FrameFormat::kCellsPerFrame;
+using FrameFormat::kCellsPerLine;
+using FrameFormat::kLines;
 
 // Picture layout, in lines from the top: colour bars, the Screen4 strip, a band of stripes
 // that scroll one cell a frame, and a two-colour ramp; a box bounces over all of them and a

@@ -13,8 +13,8 @@ constexpr uint32_t kPatternKeyFrameInterval = 60;
 
 struct TestPattern {
   uint32_t frameNumber = 0;
-  uint8_t cells[FrameDecoder::kCellsPerFrame];
-  uint8_t previousCells[FrameDecoder::kCellsPerFrame];
+  uint8_t cells[FrameFormat::kCellsPerFrame];
+  uint8_t previousCells[FrameFormat::kCellsPerFrame];
 };
 
 // Writes the pattern's next frame, encoded, into `out` (kMaxEncodedFrameBytes); returns its size.

@@ -1,21 +1,18 @@
-// Frame decoding core. Owns the capture stream format: the frame marker search, run pairs,
-// key and delta frames, the key-frame restart, the cell history and the byte counter. Decoded
-// cells go to the pixel stage of frame_buffer.h; the statistics live in frame_stats.h.
-//
-// Stream format: a frame starts with the marker KIND 0x81 (KIND 0x00 delta, 0x01 key), then
-// run pairs VALUE COUNT (COUNT 0 means 256) cover the 262 x 213 cells in raster order, runs
-// crossing line ends. A key cell is VALUE; a delta cell is its previous value + VALUE (mod 256).
-// The pair 0x01 0x81 inside a frame restarts it as a key frame; 0x00 0x81 is plain data.
+// Frame decoding: the marker search, run pairs, key and delta frames, the key-frame restart and
+// the cell history, one frame per call, into a FrameBuffer (frame_buffer.h) through its pixel
+// stage. The stream format itself is in frame_format.h.
 #pragma once
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <type_traits>
 #include <utility>
 
+#include "clock.h"
 #include "frame_buffer.h"
-#include "frame_stats.h"
-#include "settings.h"
+#include "frame_format.h"
 
 // Runs are mostly short: vectorised fills would cost more in set-up than they save, and their
 // registers would crowd the per-pair loop.
@@ -25,17 +22,13 @@
 #define KESTRAVU_SCALAR_LOOPS
 #endif
 
-namespace FrameDecoder {
+namespace FrameDecoding {
+
+using namespace FrameFormat;
 
 enum class Result { FrameComplete, SourceFailed, NoFrame };
 
-constexpr int kLines = 262;
-constexpr int kCellsPerLine = 213;
-constexpr int kCellsPerFrame = kLines * kCellsPerLine;  // 55,806
 constexpr int kCellHistoryBytes = 65536;
-constexpr uint8_t kDeltaFrame = 0x00;
-constexpr uint8_t kKeyFrame = 0x01;
-constexpr uint8_t kMarker = 0x81;
 
 // A stream that never completes a frame (no marker, or endless restarts) must not hold the
 // program's one thread: a call gives up after this many bytes, about nine worst-case frames.
@@ -46,13 +39,6 @@ constexpr uint32_t kMaxBytesPerCall = 1048576;
 // of the search and at every restart, so the clock is seldom read.
 constexpr uint32_t kPatienceMs = 1000;
 constexpr uint32_t kPatienceCheckBytes = 1024;
-
-struct DecoderState {
-  uint8_t* cellHistory = nullptr;  // kCellHistoryBytes, zeroed; cells 0 ... 55,805 used
-  int32_t byteCounter = 0;         // stream bytes taken; read and reset by the statistics
-};
-
-extern DecoderState decoderState;
 
 // Long key runs are filled out of line with the wide stores that pay off for them.
 constexpr size_t kLongRun = 16;
@@ -99,8 +85,8 @@ struct CellCursor {
 // Moves `at` on to where the next cell goes: the frame's end once the last cell is done.
 template <bool Wide, bool Screen4>
 KESTRAVU_SCALAR_LOOPS __attribute__((noinline)) void writeRunAcrossLines(
-    CellCursor& at, size_t run, uint8_t kind, uint8_t value, uint32_t& screen4Colour) {
-  uint8_t* const frameEnd = decoderState.cellHistory + kCellsPerFrame;
+    CellCursor& at, const uint8_t* frameEnd, size_t run, uint8_t kind, uint8_t value,
+    uint32_t& screen4Colour) {
   for (;;) {
     size_t span = std::min(run, static_cast<size_t>(at.lineEnd - at.cell));
     writeSpan<Wide, Screen4>(at.out, at.cell, span, kind, value, screen4Colour);
@@ -111,36 +97,44 @@ KESTRAVU_SCALAR_LOOPS __attribute__((noinline)) void writeRunAcrossLines(
   }
 }
 
-// Sources that hold bytes in memory may lend them: `size_t lend(const uint8_t*& bytes)` shows
-// the bytes that can be taken without blocking and `take(n)` consumes n of them. The pair loop
-// reads lent bytes directly, two at a time, instead of calling `nextByte` for each.
+// Sources that hold bytes in memory may show them: `size_t unread(const uint8_t*& bytes)` shows
+// the bytes that can be had without blocking and `consume(n)` uses up n of them. The pair loop
+// reads shown bytes directly, two at a time, instead of calling `nextByte` for each.
 template <class Source, class = void>
-struct LendsBytes : std::false_type {};
+struct ShowsUnread : std::false_type {};
 template <class Source>
-struct LendsBytes<Source, std::void_t<decltype(std::declval<Source&>().take(size_t{}))>>
+struct ShowsUnread<Source, std::void_t<decltype(std::declval<Source&>().consume(size_t{}))>>
     : std::true_type {};
+
+// Where one call writes, and what it reports back.
+struct CallContext {
+  uint8_t* cellHistory;
+  uint32_t* pixels;
+  Clock& clock;
+  uint32_t callStart;   // the clock when the call began
+  uint32_t bytesTaken;  // stream bytes the call has taken so far
+};
 
 // The frame after its marker: run pairs until the last cell. Scale and mode are fixed for the
 // call, so each combination gets a loop of its own. The loop works on a local copy of the
 // source: the cell history's byte stores could alias it and force a reload per byte.
 template <bool Wide, bool Screen4, class Source>
-KESTRAVU_SCALAR_LOOPS Result decodePairs(Source& source, uint8_t kind, uint32_t bytesTaken,
-                                         uint32_t callStart) {
+KESTRAVU_SCALAR_LOOPS Result decodePairs(Source& source, uint8_t kind, CallContext& call) {
   Source input = source;
   bool outOfPatience = false;
   uint32_t screen4Colour = 0x000000;  // lives across restarts; black before the first table byte
-  const CellCursor frameStart = {decoderState.cellHistory, decoderState.cellHistory + kCellsPerLine,
-                                 pictureRow(frameBuffer.pixels, 0, Wide)};
+  const CellCursor frameStart = {call.cellHistory, call.cellHistory + kCellsPerLine,
+                                 pictureRow(call.pixels, 0, Wide)};
   const uint8_t* const frameEnd = frameStart.cell + kCellsPerFrame;
   CellCursor at = frameStart;
   // Applies one pair; true once the frame's last cell is done, or when restarts went on too long.
   auto applyPair = [&](uint8_t value, uint8_t count) {
-    if ((value | count << 8) == (kKeyFrame | kMarker << 8)) {  // restart at the top-left as a key frame
+    if (isRestartPair(value, count)) {  // restart at the top-left as a key frame
       kind = kKeyFrame, at = frameStart;
-      outOfPatience = FrameStats::tickCount() - callStart > kPatienceMs;
+      outOfPatience = call.clock.milliseconds() - call.callStart > kPatienceMs;
       return outOfPatience;
     }
-    const size_t run = ((count - 1u) & 0xFFu) + 1;  // a count byte of 0 stands for 256
+    const size_t run = ((count - 1u) & 0xFFu) + 1;  // a count byte of 0 stands for 256, branch-free
     // Most runs end on the line they start on.
     if (__builtin_expect(run < static_cast<size_t>(at.lineEnd - at.cell), 1)) {
       writeSpan<Wide, Screen4>(at.out, at.cell, run, kind, value, screen4Colour);
@@ -148,19 +142,19 @@ KESTRAVU_SCALAR_LOOPS Result decodePairs(Source& source, uint8_t kind, uint32_t 
       return false;
     }
     CellCursor moved = at;  // a copy, so that `at` itself can stay in registers
-    writeRunAcrossLines<Wide, Screen4>(moved, run, kind, value, screen4Colour);
+    writeRunAcrossLines<Wide, Screen4>(moved, frameEnd, run, kind, value, screen4Colour);
     at = moved;
     return at.cell == frameEnd;
   };
-  uint32_t bytesLeft = kMaxBytesPerCall - bytesTaken;
+  uint32_t bytesLeft = kMaxBytesPerCall - call.bytesTaken;
   Result result = Result::FrameComplete;
   for (;;) {
-    if constexpr (LendsBytes<Source>::value) {
+    if constexpr (ShowsUnread<Source>::value) {
       const uint8_t* bytes = nullptr;
       const uint8_t* pair = nullptr;
-      size_t lent = std::min<size_t>(input.lend(bytes), bytesLeft) & ~size_t{1};
+      size_t shown = std::min<size_t>(input.unread(bytes), bytesLeft) & ~size_t{1};
       bool complete = false;
-      const uint8_t* const end = bytes + lent;
+      const uint8_t* const end = bytes + shown;
       for (pair = bytes; pair != end;) {
         // A busy key picture is mostly one-cell pairs, which can never be the restart pair:
         // they get a loop of their own, up to the line's last cell.
@@ -173,11 +167,11 @@ KESTRAVU_SCALAR_LOOPS Result decodePairs(Source& source, uint8_t kind, uint32_t 
         pair += 2;
         if (complete) break;
       }
-      input.take(static_cast<size_t>(pair - bytes));
+      input.consume(static_cast<size_t>(pair - bytes));
       bytesLeft -= static_cast<uint32_t>(pair - bytes);
       if (complete) break;
     }
-    // A pair split between two reads of the source, or a source that lends nothing.
+    // A pair split between two reads of the source, or a source that shows nothing.
     uint8_t value = 0, count = 0;
     if (bytesLeft < 2) {
       result = Result::NoFrame;
@@ -191,36 +185,75 @@ KESTRAVU_SCALAR_LOOPS Result decodePairs(Source& source, uint8_t kind, uint32_t 
     if (applyPair(value, count)) break;
   }
   source = input;
-  decoderState.byteCounter += static_cast<int32_t>(kMaxBytesPerCall - bytesLeft - bytesTaken);
+  call.bytesTaken = kMaxBytesPerCall - bytesLeft;
   return outOfPatience ? Result::NoFrame : result;
 }
 
-// Decodes one frame from `source`, any type with `int nextByte(uint8_t& byte)` that returns 0
-// with the next byte or 1 on failure (and may block). Scale and colour mode are those of
-// `settings` when the call starts.
+}  // namespace FrameDecoding
+
+// Decodes the capture stream one frame per call, keeping the cell history between calls.
+class FrameDecoder {
+ public:
+  using Result = FrameDecoding::Result;
+  static constexpr int kCellHistoryBytes = FrameDecoding::kCellHistoryBytes;
+
+  // The cell history, zeroed: delta frames before the first key frame add to zero. Once, before
+  // the first call; false when memory is short.
+  bool allocate() {
+    cellHistory_.reset(new (std::nothrow) uint8_t[kCellHistoryBytes]());
+    return cellHistory_ != nullptr;
+  }
+
+  // Decodes one frame from `source` into `picture`. `source` is any type with
+  // `int nextByte(uint8_t& byte)` that returns 0 with the next byte or 1 on failure (and may
+  // block). FrameComplete: a whole frame was decoded. SourceFailed: the source failed; what was
+  // decoded stays. NoFrame: no frame was completed within the call's bounds (1 MiB of stream, or
+  // a second of marker search or restarts); the next call goes on from there.
+  template <class Source>
+  Result decodeFrame(Source& source, FrameBuffer& picture, PictureMode mode, Clock& clock);
+
+  // Stream bytes the last call took: skipped, marker and pair bytes alike.
+  uint32_t lastCallBytes() const { return lastCallBytes_; }
+  // Byte n is the latest value of cell n (0 ... 55,805); the bytes above are never touched.
+  uint8_t* cellHistory() { return cellHistory_.get(); }
+
+ private:
+  std::unique_ptr<uint8_t[]> cellHistory_;
+  uint32_t lastCallBytes_ = 0;
+};
+
 template <class Source>
-Result decodeFrame(Source& source) {
-  const bool wide = settings.wide != 0, screen4 = settings.scr4 != 0;
-  const uint32_t callStart = FrameStats::tickCount();
-  uint32_t bytesTaken = 0;
+FrameDecoder::Result FrameDecoder::decodeFrame(Source& source, FrameBuffer& picture, PictureMode mode,
+                                               Clock& clock) {
+  using namespace FrameDecoding;
+  CallContext call{cellHistory_.get(), picture.pixels.get(), clock, clock.milliseconds(), 0};
   uint8_t previous = 0, byte = 0;
-  for (;;) {  // marker search, byte by byte: a 0x81 first in the call is a delta marker
-    if (bytesTaken == kMaxBytesPerCall) return Result::NoFrame;
+  Result result = Result::NoFrame;
+  for (;;) {  // marker search, byte by byte
+    if (call.bytesTaken == kMaxBytesPerCall) break;
     // Not between the two bytes of a marker: the next call would misread its second byte.
-    if (bytesTaken % kPatienceCheckBytes == kPatienceCheckBytes - 1 && previous > kKeyFrame &&
-        FrameStats::tickCount() - callStart > kPatienceMs)
-      return Result::NoFrame;
-    if (source.nextByte(byte) != 0) return Result::SourceFailed;
-    ++bytesTaken, ++decoderState.byteCounter;
-    if (byte == kMarker && previous <= kKeyFrame) break;
+    if (call.bytesTaken % kPatienceCheckBytes == kPatienceCheckBytes - 1 && previous > kKeyFrame &&
+        clock.milliseconds() - call.callStart > kPatienceMs)
+      break;
+    if (source.nextByte(byte) != 0) {
+      result = Result::SourceFailed;
+      break;
+    }
+    ++call.bytesTaken;
+    if (isFrameMarker(previous, byte)) {
+      if (mode.wide) {
+        result = mode.screen4 ? decodePairs<true, true>(source, previous, call)
+                              : decodePairs<true, false>(source, previous, call);
+      } else {
+        result = mode.screen4 ? decodePairs<false, true>(source, previous, call)
+                              : decodePairs<false, false>(source, previous, call);
+      }
+      break;
+    }
     previous = byte;
   }
-  if (wide) {
-    return screen4 ? decodePairs<true, true>(source, previous, bytesTaken, callStart)
-                   : decodePairs<true, false>(source, previous, bytesTaken, callStart);
-  }
-  return screen4 ? decodePairs<false, true>(source, previous, bytesTaken, callStart)
-                 : decodePairs<false, false>(source, previous, bytesTaken, callStart);
+  lastCallBytes_ = call.bytesTaken;
+  return result;
 }
 
 // A byte source over bytes in memory, for tools, tests and benchmarks.
@@ -233,11 +266,9 @@ struct MemorySource {
     byte = data[position++];
     return 0;
   }
-  size_t lend(const uint8_t*& bytes) const {
+  size_t unread(const uint8_t*& bytes) const {
     bytes = data + position;
     return size - position;
   }
-  void take(size_t count) { position += count; }
+  void consume(size_t count) { position += count; }
 };
-
-}  // namespace FrameDecoder

@@ -1,10 +1,12 @@
-// The picture the window shows: an 852 x 524 bitmap of 0x00RRGGBB pixels stored bottom-up,
-// its bitmap header, the 16-colour palette and the Screen4 colour table, and the pixel stage
-// that turns decoded cells into pixels at normal or Wide scale.
+// The picture the window shows: an 852 x 524 bitmap of 0x00RRGGBB pixels stored bottom-up (row 0
+// in memory is the bottom row), the 16-colour palette and the Screen4 colour table, and the
+// pixel stage that turns decoded cells into pixels at normal or Wide scale.
 #pragma once
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <memory>
+#include <new>
 
 constexpr int kBufferWidth = 852;
 constexpr int kBufferHeight = 524;
@@ -12,35 +14,24 @@ constexpr int kBufferBytes = kBufferWidth * kBufferHeight * 4;  // 1,785,792
 constexpr int kPictureWidth = 426;                              // at normal scale
 constexpr int kPictureHeight = 262;
 
-// The display's bitmap header as it lies in memory: 40 bytes, then one colour entry.
-struct BitmapHeader {
-  uint32_t headerSize;
-  int32_t width;
-  int32_t height;  // positive: rows are stored bottom-up
-  uint16_t planes;
-  uint16_t bitsPerPixel;
-  uint32_t compression;  // 0: uncompressed RGB
-  uint32_t imageSize;
-  int32_t xPixelsPerMeter;
-  int32_t yPixelsPerMeter;
-  uint32_t coloursUsed;
-  uint32_t coloursImportant;
-  uint32_t colourEntry;
-};
-static_assert(sizeof(BitmapHeader) == 44, "header layout must match the display's");
-
+// The picture: 852 x 524 pixels, zeroed (black) when allocated and never cleared again, also
+// not when the scale or colour mode changes. Allocated once by its owner, before the first frame.
 struct FrameBuffer {
-  uint32_t* pixels = nullptr;  // kBufferBytes, allocated by the program shell
-  BitmapHeader header = {};
-};
+  std::unique_ptr<uint32_t[]> pixels;
 
-extern FrameBuffer frameBuffer;
+  bool allocate() {
+    pixels.reset(new (std::nothrow) uint32_t[kBufferWidth * kBufferHeight]());
+    return pixels != nullptr;
+  }
+  // Row `row` of the buffer, 0 being the bottom row of the picture.
+  const uint32_t* row(int row) const { return pixels.get() + static_cast<long>(row) * kBufferWidth; }
+};
 
 struct PaletteEntry {
   int32_t red, green, blue;
 };
 
-inline constexpr PaletteEntry Palette[16] = {
+inline constexpr PaletteEntry kPalette[16] = {
     {0, 0, 0},     {255, 175, 0},   {0, 255, 175}, {175, 255, 0}, {175, 0, 255},   {255, 0, 175},
     {0, 175, 255}, {175, 175, 175}, {0, 0, 0},     {255, 0, 0},   {0, 255, 0},     {255, 255, 0},
     {0, 0, 255},   {255, 0, 255},   {0, 255, 255}, {255, 255, 255}};
@@ -50,7 +41,7 @@ constexpr uint32_t pixelValue(int32_t red, int32_t green, int32_t blue) {
 }
 
 constexpr uint32_t paletteColour(int index) {
-  return pixelValue(Palette[index].red, Palette[index].green, Palette[index].blue);
+  return pixelValue(kPalette[index].red, kPalette[index].green, kPalette[index].blue);
 }
 
 // Screen4 maps a whole cell byte to a colour; bytes not in the table repeat the previous colour.
@@ -65,7 +56,7 @@ constexpr std::array<uint32_t, 256> makeScreen4Table() {
   table[0xFF] = pixelValue(255, 255, 255);
   return table;
 }
-inline constexpr std::array<uint32_t, 256> screen4Table = makeScreen4Table();
+inline constexpr std::array<uint32_t, 256> kScreen4Table = makeScreen4Table();
 
 // Both pixels of a cell in palette mode, so that a cell costs one look-up: low nibble left.
 constexpr std::array<uint64_t, 256> makePalettePairs() {
@@ -74,9 +65,7 @@ constexpr std::array<uint64_t, 256> makePalettePairs() {
     pairs[cell] = paletteColour(cell & 0x0F) | uint64_t{paletteColour(cell >> 4)} << 32;
   return pairs;
 }
-inline constexpr std::array<uint64_t, 256> palettePairs = makePalettePairs();
-
-void fillBitmapHeader(BitmapHeader& header);
+inline constexpr std::array<uint64_t, 256> kPalettePairs = makePalettePairs();
 
 // Row of picture line `line`: row 261 - line at normal scale; at Wide scale the upper of its
 // two rows, 523 - 2 * line (the lower one lies one row below it in memory).
@@ -84,6 +73,12 @@ inline uint32_t* pictureRow(uint32_t* pixels, int line, bool wide) {
   int row = wide ? kBufferHeight - 1 - 2 * line : kPictureHeight - 1 - line;
   return pixels + static_cast<long>(row) * kBufferWidth;
 }
+
+// How the picture is drawn; fixed for one decode call.
+struct PictureMode {
+  bool wide = false;     // 852 x 524: each pixel doubled across and down
+  bool screen4 = false;  // each cell byte as one of four colours
+};
 
 // Pixel stage. A cell becomes a pair of pixel values (left | right << 32): from the palette,
 // low nibble left, or one Screen4 colour twice. At Wide scale each pixel of the pair is doubled
@@ -111,8 +106,8 @@ inline void storeCell(uint32_t* at, uint64_t pair) {
 // The running Screen4 colour: a byte in the table sets it, any other byte repeats it.
 template <bool Screen4>
 inline uint64_t cellPair(uint8_t cell, uint32_t& screen4Colour) {
-  if (!Screen4) return palettePairs[cell];
-  uint32_t colour = screen4Table[cell];
+  if (!Screen4) return kPalettePairs[cell];
+  uint32_t colour = kScreen4Table[cell];
   if (colour != kScreen4Repeat) screen4Colour = colour;
   return screen4Colour * 0x100000001u;
 }

@@ -1,0 +1,73 @@
+// The viewer's portable core, which every front end owns one of. This folder owns:
+//   frame_format.h  the capture stream format: marker, run pairs, restarts, frame ends
+//   frame_decoder.h the decoder and its cell history
+//   frame_buffer.h  the picture, palette, Screen4 table and pixel stage
+//   frame_stats.h   frames per second and bytes per frame, as the window title
+//   stream_reader.h the read buffer between the device and the decoder
+//   device_link.h   the seam to the device, whose backends are in link/
+//   settings.h      the settings record and its read-size rule
+//   clock.h         the millisecond clock the program passes in
+// No OS header, no process-wide state, no allocation after allocateBuffers.
+#pragma once
+#include <cstdint>
+
+#include "clock.h"
+#include "device_link.h"
+#include "frame_buffer.h"
+#include "frame_decoder.h"
+#include "frame_stats.h"
+#include "stream_reader.h"
+
+// What one timer tick did.
+enum class TickResult {
+  FrameShown,    // a frame was decoded: repaint
+  NewTitle,      // the same, and title() has new statistics
+  NoFrame,       // no whole frame in this tick's share of the stream: try again next tick
+  DeviceFailed,  // the device failed or fell silent: the program ends
+};
+
+class Viewer {
+ public:
+  Viewer(DeviceLink& link, Clock& clock) : link_(link), clock_(clock), reader_(link) {}
+
+  OpenResult openDevice(int32_t readSize) {
+    reader_.setReadSize(readSize);
+    return link_.open(reader_.readSize());
+  }
+  // Takes effect at the next read; bytes already read are served first.
+  void changeReadSize(int32_t readSize) {
+    reader_.setReadSize(readSize);
+    link_.reopen(reader_.readSize());
+  }
+  void closeDevice() { link_.close(); }
+
+  // The cell history and the picture, zeroed; false when memory is short.
+  bool allocateBuffers() { return decoder_.allocate() && picture_.allocate(); }
+
+  // Decodes one frame at the given scale and colour mode.
+  TickResult tick(PictureMode mode) {
+    StreamReader::Source source{&reader_};
+    FrameDecoder::Result result = decoder_.decodeFrame(source, picture_, mode, clock_);
+    stats_.countBytes(decoder_.lastCallBytes());
+    if (result == FrameDecoder::Result::SourceFailed) return TickResult::DeviceFailed;
+    if (result == FrameDecoder::Result::NoFrame) return TickResult::NoFrame;
+    const char* title = stats_.frameCompleted(clock_.milliseconds());
+    if (title == nullptr) return TickResult::FrameShown;
+    title_ = title;
+    return TickResult::NewTitle;
+  }
+
+  const char* title() const { return title_; }
+  const FrameBuffer& picture() const { return picture_; }
+  const StreamReader& reader() const { return reader_; }
+  FrameDecoder& decoder() { return decoder_; }
+
+ private:
+  DeviceLink& link_;
+  Clock& clock_;
+  StreamReader reader_;
+  FrameDecoder decoder_;
+  FrameBuffer picture_;
+  FrameStats stats_;
+  const char* title_ = FrameStats::kInitialTitle;
+};

@@ -1,9 +1,0 @@
-#include "frame_decoder.h"
-
-Settings settings;
-
-namespace FrameDecoder {
-
-DecoderState decoderState;
-
-}  // namespace FrameDecoder
