@@ -5,6 +5,7 @@
 //           ends the sequence and leaves the device open.
 //   reopen: FT_Close, the open sequence, then FT_SetUSBParameters once more.
 //   read:   FT_Read of the read size.
+// A table without functions (a library that did not load) fails every open.
 #pragma once
 #include "d2xx.h"
 #include "device_link.h"

@@ -8,8 +8,8 @@ if(WIN32 AND TARGET KESTRAVU)
   add_executable(app_tests
     ${CMAKE_CURRENT_LIST_DIR}/app/app_tests.cpp
     ${CMAKE_CURRENT_LIST_DIR}/app/window_tests.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/app/dialog_tests.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/app/fake_device_link.cpp)
+    ${CMAKE_CURRENT_LIST_DIR}/app/dialog_tests.cpp)
+  target_include_directories(app_tests PRIVATE ${CMAKE_CURRENT_LIST_DIR}/support)
   target_link_libraries(app_tests PRIVATE kestravu_app kestravu_resources)
   target_link_options(app_tests PRIVATE -static -static-libgcc -static-libstdc++)
   foreach(group settings_file dialog_text window start_up dialog)

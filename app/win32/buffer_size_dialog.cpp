@@ -3,9 +3,8 @@
 #include <climits>
 #include <cstdio>
 
+#include "main_window.h"
 #include "resource_ids.h"
-#include "settings.h"
-#include "usb_link.h"
 
 namespace BufferSizeDialog {
 
@@ -13,9 +12,12 @@ namespace {
 
 bool isBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
+// The dialog is always owned by the main window, whose program record it changes.
+MainWindow::Program& programOf(HWND dialog) { return *MainWindow::programOf(GetWindow(dialog, GW_OWNER)); }
+
 void onInitDialog(HWND dialog) {
   char text[kTextCapacity];
-  std::snprintf(text, sizeof text, "%d", static_cast<int>(settings.bufsize));
+  std::snprintf(text, sizeof text, "%d", static_cast<int>(programOf(dialog).settings.bufsize));
   SetDlgItemTextA(dialog, IDC_BUFSIZE_EDIT, text);
 }
 
@@ -24,8 +26,9 @@ void onOk(HWND dialog) {
   if (GetDlgItemTextA(dialog, IDC_BUFSIZE_EDIT, text, kTextCapacity) == 0) return;  // stays open
   int32_t readSize = parseNumber(text);
   if (readSize >= 1 && readSize <= kMaxReadSize) {
-    settings.bufsize = readSize;
-    DeviceLink::reopen();
+    MainWindow::Program& program = programOf(dialog);
+    program.settings.bufsize = readSize;
+    program.viewer->changeReadSize(readSize);
   }
   EndDialog(dialog, IDC_BUFSIZE_OK);
 }

@@ -1,14 +1,9 @@
 #include "main_window.h"
 
 #include "buffer_size_dialog.h"
-#include "frame_decoder.h"
-#include "frame_stats.h"
 #include "resource_ids.h"
-#include "usb_link.h"
 
 namespace MainWindow {
-
-MainWindowState windowState;
 
 namespace {
 
@@ -23,68 +18,77 @@ constexpr PaintArea kNormalArea = {kPictureWidth, kPictureHeight, kPictureHeight
                                    kPictureHeight};
 constexpr PaintArea kWideArea = {kBufferWidth, kBufferHeight, 0, 0, kBufferHeight};
 
-void setCheckMark(UINT commandId, int32_t on) {
-  CheckMenuItem(windowState.menu, commandId, MF_BYCOMMAND | (on != 0 ? MF_CHECKED : MF_UNCHECKED));
+void setCheckMark(const Program& program, UINT commandId, int32_t on) {
+  CheckMenuItem(program.menu, commandId, MF_BYCOMMAND | (on != 0 ? MF_CHECKED : MF_UNCHECKED));
 }
 
-void onCreate(HWND window) {
-  windowState.menu = LoadMenuA(windowState.instance, kMenuName);
-  SetMenu(window, windowState.menu);
-  setCheckMark(IDM_WIDE, settings.wide);
-  setCheckMark(IDM_SCREEN4, settings.scr4);
+// The first message the window gets: from here on it finds the program through its user data.
+void onNonClientCreate(HWND window, LPARAM lParam) {
+  auto* program = static_cast<Program*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
+  program->window = window;
+  SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(program));
 }
 
-void onTimer(HWND window) {
-  StreamReader::DeviceSource source;
-  FrameDecoder::Result result = FrameDecoder::decodeFrame(source);
-  if (result == FrameDecoder::Result::SourceFailed) {
-    PostQuitMessage(0);  // the loop ends and the normal shutdown saves the settings
-    return;
+void onCreate(Program& program, HWND window) {
+  program.menu = LoadMenuA(program.instance, kMenuName);
+  SetMenu(window, program.menu);
+  setCheckMark(program, IDM_WIDE, program.settings.wide);
+  setCheckMark(program, IDM_SCREEN4, program.settings.scr4);
+}
+
+void onTimer(Program& program, HWND window) {
+  switch (program.viewer->tick(program.settings.pictureMode())) {
+    case TickResult::DeviceFailed:
+      PostQuitMessage(0);  // the loop ends and the normal shutdown saves the settings
+      return;
+    case TickResult::NoFrame: return;  // nothing to count or show: try again next tick
+    case TickResult::NewTitle: SetWindowTextA(window, program.viewer->title()); break;
+    case TickResult::FrameShown: break;
   }
-  // A stream without a whole frame in it: nothing to count or show, try again next tick.
-  if (result == FrameDecoder::Result::NoFrame) return;
-  if (const char* title = FrameStats::frameCompleted()) SetWindowTextA(window, title);
   InvalidateRect(window, nullptr /* whole client area */, FALSE /* no erasing */);
 }
 
-void onPaint(HWND window) {
+void onPaint(const Program& program, HWND window) {
   PAINTSTRUCT paint;
   HDC deviceContext = BeginPaint(window, &paint);
-  const PaintArea& area = settings.wide != 0 ? kWideArea : kNormalArea;
+  const PaintArea& area = program.settings.wide != 0 ? kWideArea : kNormalArea;
   SetDIBitsToDevice(deviceContext, 0 /* destination x */, 0 /* destination y */, area.width,
                     area.height, 0 /* source x */, area.sourceY, area.firstScanLine, area.scanLines,
-                    frameBuffer.pixels, reinterpret_cast<const BITMAPINFO*>(&frameBuffer.header),
-                    DIB_RGB_COLORS);
+                    program.viewer->picture().pixels.get(), &program.bitmap, DIB_RGB_COLORS);
   EndPaint(window, &paint);
 }
 
-void onWide(HWND window) {
-  settings.wide = settings.wide == 0 ? 1 : 0;
-  setCheckMark(IDM_WIDE, settings.wide);
+void onWide(Program& program, HWND window) {
+  program.settings.wide = program.settings.wide == 0 ? 1 : 0;
+  setCheckMark(program, IDM_WIDE, program.settings.wide);
   DrawMenuBar(window);
-  SIZE size = outerSize(settings.wide);
+  SIZE size = outerSize(program.settings.wide);
   SetWindowPos(window, nullptr /* top of the order */, 0 /* x */, 0 /* y */, size.cx, size.cy,
                SWP_NOMOVE);
 }
 
-void onScreen4(HWND window) {
-  settings.scr4 = settings.scr4 == 0 ? 1 : 0;
-  setCheckMark(IDM_SCREEN4, settings.scr4);
+void onScreen4(Program& program, HWND window) {
+  program.settings.scr4 = program.settings.scr4 == 0 ? 1 : 0;
+  setCheckMark(program, IDM_SCREEN4, program.settings.scr4);
   DrawMenuBar(window);
 }
 
 // True when the command is fully handled; the rest also goes to default processing.
-bool onCommand(HWND window, WORD commandId) {
+bool onCommand(Program& program, HWND window, WORD commandId) {
   switch (commandId) {
     case IDM_QUIT: DestroyWindow(window); return false;
-    case IDM_WIDE: onWide(window); return true;
-    case IDM_SCREEN4: onScreen4(window); return true;
-    case IDM_BUFSIZE: BufferSizeDialog::run(windowState.instance, window); return false;
+    case IDM_WIDE: onWide(program, window); return true;
+    case IDM_SCREEN4: onScreen4(program, window); return true;
+    case IDM_BUFSIZE: BufferSizeDialog::run(program.instance, window); return false;
   }
   return false;
 }
 
 }  // namespace
+
+Program* programOf(HWND window) {
+  return reinterpret_cast<Program*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+}
 
 SIZE outerSize(int32_t wide) {
   int scale = wide != 0 ? 2 : 1;
@@ -92,12 +96,12 @@ SIZE outerSize(int32_t wide) {
               kPictureHeight * scale + GetSystemMetrics(SM_CYMENU) + GetSystemMetrics(SM_CYCAPTION)};
 }
 
-int createWindow() {
+int createWindow(Program& program) {
   WNDCLASSEXA windowClass = {};
   windowClass.cbSize = sizeof windowClass;
   windowClass.style = CS_VREDRAW | CS_HREDRAW | CS_DBLCLKS;
   windowClass.lpfnWndProc = windowProcedure;
-  windowClass.hInstance = windowState.instance;
+  windowClass.hInstance = program.instance;
   windowClass.hIcon = static_cast<HICON>(LoadImageA(nullptr /* system */, IDI_APPLICATION,
                                                     IMAGE_ICON, 0, 0, LR_SHARED | LR_DEFAULTSIZE));
   windowClass.hCursor = static_cast<HCURSOR>(
@@ -109,29 +113,33 @@ int createWindow() {
                                                       IMAGE_ICON, 0, 0, LR_SHARED | LR_DEFAULTSIZE));
   if (RegisterClassExA(&windowClass) == 0) return 1;
 
-  SIZE size = outerSize(settings.wide);
-  windowState.window = CreateWindowExA(0 /* no extended style */, kClassName, kTitle,
-                                       WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, kWindowLeft,
-                                       kWindowTop, size.cx, size.cy, nullptr /* no parent */,
-                                       nullptr /* menu comes at creation */, windowState.instance,
-                                       nullptr /* no creation data */);
-  return windowState.window != nullptr ? 0 : 1;
+  SIZE size = outerSize(program.settings.wide);
+  HWND window = CreateWindowExA(0 /* no extended style */, kClassName, kTitle,
+                                WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, kWindowLeft, kWindowTop,
+                                size.cx, size.cy, nullptr /* no parent */,
+                                nullptr /* menu comes at creation */, program.instance,
+                                &program /* creation data: found again through the user data */);
+  return window != nullptr ? 0 : 1;
 }
 
 LRESULT CALLBACK windowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  Program* program = programOf(window);
   switch (message) {
+    case WM_NCCREATE:
+      onNonClientCreate(window, lParam);
+      break;
     case WM_CREATE:
-      onCreate(window);
+      onCreate(*program, window);
       return 0;
     case WM_TIMER:
       if (wParam != IDT_FRAME) break;
-      onTimer(window);
+      onTimer(*program, window);
       return 0;
     case WM_PAINT:
-      onPaint(window);
+      onPaint(*program, window);
       return 0;
     case WM_COMMAND:
-      if (onCommand(window, LOWORD(wParam))) return 0;
+      if (onCommand(*program, window, LOWORD(wParam))) return 0;
       break;
     case WM_DESTROY:
       PostQuitMessage(0);

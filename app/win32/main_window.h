@@ -1,11 +1,14 @@
-// Application shell: the program's start-up and shutdown, and its one main window with the
-// menu, the frame timer that decodes a frame per tick, and the painting of the picture.
-// The settings file is in settings_file.h, the read size dialog in buffer_size_dialog.h,
-// the menu, dialog and icon templates in resources/.
+// KESTRAVU.exe, the Windows front end: the program's start-up and shutdown, and its one main
+// window with the menu, the frame timer that decodes a frame per tick, and the painting of the
+// picture. This folder also holds the settings file (settings_file.h), the read size dialog
+// (buffer_size_dialog.h) and, in resources/, the menu, dialog and icon templates.
 #pragma once
 #include <windows.h>
 
 #include <cstdint>
+
+#include "settings.h"
+#include "viewer.h"
 
 namespace MainWindow {
 
@@ -17,7 +20,10 @@ constexpr const char* kClassName = "KESTRAVU";
 constexpr const char* kTitle = "KESTRAVU";
 constexpr const char* kMenuName = "IDR_MENU";
 
-// Start-up failures, shown in a message box with no owner. Shift-JIS (code page 932).
+// Start-up failures, shown in a message box with no owner. Kept as their Shift-JIS (code page
+// 932) bytes, and shown through the wide-character API after conversion from that code page,
+// so that they read the same on a Windows whose own code page is not 932.
+constexpr UINT kMessageCodePage = 932;
 constexpr const char* kErrorCaption = "\x83\x47\x83\x89\x81\x5b";
 constexpr const char* kDeviceFailedText =
     "USB \x82\xcc\x8f\x89\x8a\xfa\x89\xbb\x82\xc9\x8e\xb8\x94\x73\x82\xb5\x82\xdc\x82\xb5\x82\xbd";
@@ -31,21 +37,33 @@ constexpr const char* kMemoryFailedText =
 constexpr int kExitNormal = 0;
 constexpr int kExitStartupFailed = 1;
 
-struct MainWindowState {
+// Everything the running program owns, in one record that run() keeps on its stack; the window
+// finds it through its user data, the dialog through its owner window.
+struct Program {
   HINSTANCE instance = nullptr;
   HWND window = nullptr;
   HMENU menu = nullptr;
+  Settings settings;
+  Viewer* viewer = nullptr;
+  BITMAPINFO bitmap = {};  // describes the whole 852 x 524 bottom-up picture to the display
 };
-
-extern MainWindowState windowState;
 
 // The whole program: start-up, message loop, shutdown. Returns the exit code.
 int run(HINSTANCE instance);
 
+// The program once the device link is chosen: settings, device, buffers, window, message loop,
+// shutdown. Returns the exit code.
+int runWith(Program& program);
+
+// A start-up failure's text (Shift-JIS) as UTF-16 in `out`, which holds `capacity` characters.
+void messageText(const char* shiftJis, wchar_t* out, int capacity);
+
 // Start-up steps, each 0 on success and 1 on failure.
-int allocateBuffers();  // cell history and frame buffer, zero-filled; nothing kept on failure
-int createWindow();     // registers the class and creates the window at the current scale
-void freeBuffers();
+int allocateBuffers(Program& program);  // cell history and picture, zero-filled
+int createWindow(Program& program);     // registers the class and creates the window at the current scale
+
+// The program record of the main window `window` (null before it is created).
+Program* programOf(HWND window);
 
 // Outer window size at the given scale. The frame borders are deliberately not counted, so
 // the client area cuts a few pixels off the picture's right and bottom edges.

@@ -1,17 +1,26 @@
 // Start-up, message loop and shutdown. Every resource is taken here once and given back in
 // the reverse order at the end; a start-up failure ends the process with exit code 1 and
 // saves nothing.
-#include "frame_decoder.h"
+#include "d2xx_library.h"
+#include "d2xx_link.h"
 #include "main_window.h"
 #include "settings_file.h"
-#include "usb_link.h"
 
 namespace MainWindow {
 
 namespace {
 
+// The statistics and the decoder's patience follow the system's millisecond tick count.
+class TickCountClock final : public Clock {
+ public:
+  uint32_t milliseconds() override { return static_cast<uint32_t>(GetTickCount()); }
+};
+
 void showStartupFailure(const char* text) {
-  MessageBoxA(nullptr /* no owner */, text, kErrorCaption, MB_OK);
+  wchar_t caption[64], message[256];
+  messageText(kErrorCaption, caption, 64);
+  messageText(text, message, 256);
+  MessageBoxW(nullptr /* no owner */, message, caption, MB_OK);
 }
 
 void runMessageLoop() {
@@ -22,62 +31,74 @@ void runMessageLoop() {
   }
 }
 
-int startUp(HINSTANCE instance) {
-  windowState.instance = instance;
-  Settings::load();
-  if (DeviceLink::open() != 0) {
+void fillBitmapHeader(BITMAPINFOHEADER& header) {
+  header = BITMAPINFOHEADER{};
+  header.biSize = sizeof header;  // 40
+  header.biWidth = kBufferWidth;
+  header.biHeight = kBufferHeight;  // positive: bottom-up
+  header.biPlanes = 1;
+  header.biBitCount = 32;
+  header.biCompression = BI_RGB;
+}
+
+int startUp(Program& program) {
+  SettingsFile::load(program.settings);
+  if (program.viewer->openDevice(program.settings.bufsize) != OpenResult::Opened) {
     showStartupFailure(kDeviceFailedText);
     return kExitStartupFailed;
   }
-  if (allocateBuffers() != 0) {
+  if (allocateBuffers(program) != 0) {
     showStartupFailure(kMemoryFailedText);
     return kExitStartupFailed;
   }
-  if (createWindow() != 0) {
+  if (createWindow(program) != 0) {
     showStartupFailure(kWindowFailedText);
     return kExitStartupFailed;
   }
-  ShowWindow(windowState.window, SW_SHOW);
-  UpdateWindow(windowState.window);
-  SetTimer(windowState.window, IDT_FRAME, kFramePeriodMs, nullptr /* timer messages */);
+  ShowWindow(program.window, SW_SHOW);
+  UpdateWindow(program.window);
+  SetTimer(program.window, IDT_FRAME, kFramePeriodMs, nullptr /* timer messages */);
   return kExitNormal;
 }
 
-void shutDown() {
-  KillTimer(windowState.window, IDT_FRAME);
-  DeviceLink::close();
-  freeBuffers();
-  Settings::save();
+void shutDown(Program& program) {
+  KillTimer(program.window, IDT_FRAME);
+  program.viewer->closeDevice();
+  SettingsFile::save(program.settings);
 }
 
 }  // namespace
 
-int allocateBuffers() {
-  HANDLE heap = GetProcessHeap();
-  FrameDecoder::decoderState.cellHistory =
-      static_cast<uint8_t*>(HeapAlloc(heap, HEAP_ZERO_MEMORY, FrameDecoder::kCellHistoryBytes));
-  fillBitmapHeader(frameBuffer.header);
-  frameBuffer.pixels = static_cast<uint32_t*>(HeapAlloc(heap, HEAP_ZERO_MEMORY, kBufferBytes));
-  if (FrameDecoder::decoderState.cellHistory != nullptr && frameBuffer.pixels != nullptr) return 0;
-  freeBuffers();
-  return 1;
+void messageText(const char* shiftJis, wchar_t* out, int capacity) {
+  int length = MultiByteToWideChar(kMessageCodePage, 0, shiftJis, -1 /* with its terminator */, out, capacity);
+  if (length == 0) out[0] = L'\0';
 }
 
-void freeBuffers() {
-  HANDLE heap = GetProcessHeap();
-  if (frameBuffer.pixels != nullptr) HeapFree(heap, 0, frameBuffer.pixels);
-  frameBuffer.pixels = nullptr;
-  if (FrameDecoder::decoderState.cellHistory != nullptr)
-    HeapFree(heap, 0, FrameDecoder::decoderState.cellHistory);
-  FrameDecoder::decoderState.cellHistory = nullptr;
+int allocateBuffers(Program& program) {
+  fillBitmapHeader(program.bitmap.bmiHeader);
+  return program.viewer->allocateBuffers() ? 0 : 1;
 }
 
-int run(HINSTANCE instance) {
-  int exitCode = startUp(instance);
+int runWith(Program& program) {
+  int exitCode = startUp(program);
   if (exitCode != kExitNormal) return exitCode;
   runMessageLoop();
-  shutDown();
+  shutDown(program);
   return kExitNormal;
+}
+
+// The device is reached through the vendor's driver library, loaded at run time. A library
+// that does not load leaves the link without functions, and the device open fails.
+int run(HINSTANCE instance) {
+  D2xxLibrary library;
+  library.load();
+  D2xxLink link(library.functions());
+  TickCountClock clock;
+  Viewer viewer(link, clock);
+  Program program;
+  program.instance = instance;
+  program.viewer = &viewer;
+  return runWith(program);
 }
 
 }  // namespace MainWindow

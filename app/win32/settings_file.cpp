@@ -38,7 +38,7 @@ int fileNameBeside(const char* programPath, DWORD pathLength, char (&fileName)[k
   return length > 0 && static_cast<DWORD>(length) < kPathCapacity ? 0 : 1;
 }
 
-void loadFrom(const char* fileName) {
+void loadFrom(const char* fileName, Settings& settings) {
   for (const Key& key : kKeys) {
     int value = static_cast<int>(GetPrivateProfileIntA(kSection, key.name, kNoValue, fileName));
     if (value != kNoValue) settings.*key.value = value;
@@ -47,7 +47,7 @@ void loadFrom(const char* fileName) {
   settings.bufsize = sanitizedReadSize(settings.bufsize);
 }
 
-void saveTo(const char* fileName) {
+void saveTo(const char* fileName, const Settings& settings) {
   for (const Key& key : kKeys) {
     char value[16];
     std::snprintf(value, sizeof value, "%d", static_cast<int>(settings.*key.value));
@@ -55,14 +55,14 @@ void saveTo(const char* fileName) {
   }
 }
 
+void load(Settings& settings) {
+  char fileName[kPathCapacity];
+  if (settingsFileName(fileName) == 0) loadFrom(fileName, settings);
+}
+
+void save(const Settings& settings) {
+  char fileName[kPathCapacity];
+  if (settingsFileName(fileName) == 0) saveTo(fileName, settings);
+}
+
 }  // namespace SettingsFile
-
-void Settings::load() {
-  char fileName[SettingsFile::kPathCapacity];
-  if (SettingsFile::settingsFileName(fileName) == 0) SettingsFile::loadFrom(fileName);
-}
-
-void Settings::save() {
-  char fileName[SettingsFile::kPathCapacity];
-  if (SettingsFile::settingsFileName(fileName) == 0) SettingsFile::saveTo(fileName);
-}

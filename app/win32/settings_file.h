@@ -3,6 +3,8 @@
 #pragma once
 #include <windows.h>
 
+#include "settings.h"
+
 namespace SettingsFile {
 
 constexpr DWORD kPathCapacity = MAX_PATH;
@@ -14,10 +16,12 @@ constexpr const char* kSection = "section";
 // is no usable name.
 int fileNameBeside(const char* programPath, DWORD pathLength, char (&fileName)[kPathCapacity]);
 
-void loadFrom(const char* fileName);
-void saveTo(const char* fileName);
+void loadFrom(const char* fileName, Settings& settings);
+void saveTo(const char* fileName, const Settings& settings);
 
-// Settings::load and Settings::save use these with the file beside the program; without a
-// usable program path the defaults stay and nothing is written.
+// The same with the file beside the program; without a usable program path the settings stay
+// as they are and nothing is written.
+void load(Settings& settings);
+void save(const Settings& settings);
 
 }  // namespace SettingsFile

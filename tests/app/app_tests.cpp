@@ -2,19 +2,14 @@
 // window, start-up and shutdown, and the read size dialog, against a stand-in device link.
 #include <windows.h>
 
+#include <cwchar>
 #include <string>
 
 #include "buffer_size_dialog.h"
+#include "app_tests.h"
 #include "check.h"
-#include "settings.h"
+#include "main_window.h"
 #include "settings_file.h"
-
-int Check::failures = 0;
-
-void Check::fail(const char* file, int line, const char* what) {
-  std::printf("%s:%d: check failed: %s\n", file, line, what);
-  ++failures;
-}
 
 namespace {
 
@@ -37,8 +32,8 @@ void writeWholeFile(const char* fileName, const char* content) {
 // Loads `content` as the settings file over fresh defaults.
 Settings loadedFrom(const char* fileName, const char* content) {
   writeWholeFile(fileName, content);
-  settings = Settings{};
-  SettingsFile::loadFrom(fileName);
+  Settings settings;
+  SettingsFile::loadFrom(fileName, settings);
   return settings;
 }
 
@@ -71,16 +66,16 @@ void settingsFileTests() {
   std::snprintf(fileName, sizeof fileName, "%skestravu-settings-%lu.ini", directory, GetCurrentProcessId());
 
   DeleteFileA(fileName);
-  settings = Settings{};
+  Settings settings;
   settings.wide = 1, settings.scr4 = 0, settings.bufsize = 128;
-  SettingsFile::saveTo(fileName);
+  SettingsFile::saveTo(fileName, settings);
   CHECK(readWholeFile(fileName) == "[section]\r\nwide=1\r\nscr4=0\r\nbufsize=128\r\n");
   Settings loaded = loadedFrom(fileName, readWholeFile(fileName).c_str());
   CHECK(loaded.wide == 1 && loaded.scr4 == 0 && loaded.bufsize == 128);
 
   DeleteFileA(fileName);
   settings = Settings{};
-  SettingsFile::loadFrom(fileName);  // no file at all
+  SettingsFile::loadFrom(fileName, settings);  // no file at all
   CHECK(settings.wide == 0 && settings.scr4 == 0 && settings.bufsize == 32);
 
   loaded = loadedFrom(fileName, "[section]\r\nbufsize=64\r\n");
@@ -116,6 +111,24 @@ void dialogTextTests() {
   CHECK(parseNumber("4294967328") == 2147483647);
   CHECK(parseNumber("-4294967328") == -2147483647 - 1);
   CHECK(parseNumber("000000000000000000000000128") == 128);
+
+  // The start-up messages as shown: their Shift-JIS bytes read in code page 932, whatever the
+  // system's own code page.
+  const struct {
+    const char* shiftJis;
+    const wchar_t* shown;
+  } messages[] = {
+      {MainWindow::kErrorCaption, L"\u30A8\u30E9\u30FC"},
+      {MainWindow::kDeviceFailedText, L"USB \u306E\u521D\u671F\u5316\u306B\u5931\u6557\u3057\u307E\u3057\u305F"},
+      {MainWindow::kMemoryFailedText, L"\u30E1\u30E2\u30EA\u306E\u78BA\u4FDD\u306B\u5931\u6557\u3057\u307E\u3057\u305F"},
+      {MainWindow::kWindowFailedText,
+       L"\u30A6\u30A3\u30F3\u30C9\u30A6\u306E\u4F5C\u6210\u306B\u5931\u6557\u3057\u307E\u3057\u305F"},
+  };
+  for (const auto& message : messages) {
+    wchar_t text[64];
+    MainWindow::messageText(message.shiftJis, text, 64);
+    CHECK(std::wcscmp(text, message.shown) == 0);
+  }
 }
 
 int main(int argumentCount, char** arguments) {

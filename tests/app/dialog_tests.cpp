@@ -2,17 +2,19 @@
 // a user would: by finding the box of the program's thread and sending it commands.
 #include <windows.h>
 
+#include <cwchar>
 #include <string>
 
+#include "app_tests.h"
 #include "buffer_size_dialog.h"
 #include "check.h"
 #include "fake_device_link.h"
-#include "frame_decoder.h"
-#include "main_window.h"
 #include "resource_ids.h"
 #include "settings_file.h"
 
 namespace {
+
+FakeProgram* current = nullptr;  // the program whose dialogs or message boxes are answered
 
 DWORD programThread;
 volatile LONG dialogsEnded = 0;
@@ -81,7 +83,7 @@ void checkOnlyOkEnds(HWND dialog) {
   Sleep(200);  // the key and the close box's own cancel command come through the queue
   SendMessageA(dialog, WM_NULL, 0, 0);
   CHECK(IsWindowVisible(dialog));
-  CHECK(FakeDevice::reopens == 0);
+  CHECK(current->link.reopens == 0);
 }
 
 DWORD WINAPI answerDialogs(void*) {
@@ -102,11 +104,12 @@ DWORD WINAPI answerDialogs(void*) {
       checkControls(dialog);
       checkOnlyOkEnds(dialog);
     } else {
-      CHECK(editText(dialog) == std::to_string(settings.bufsize));
+      CHECK(editText(dialog) == std::to_string(current->program.settings.bufsize));
     }
     pressOk(dialog, answer.text);
     waitForDialogsEnded(++ended);
-    CHECK(settings.bufsize == answer.bufsize && FakeDevice::reopens == answer.reopens);
+    CHECK(current->program.settings.bufsize == answer.bufsize && current->link.reopens == answer.reopens);
+    CHECK(current->viewer.reader().readSize() == static_cast<uint32_t>(answer.bufsize));
   }
   return 0;
 }
@@ -115,11 +118,13 @@ DWORD WINAPI answerDialogs(void*) {
 DWORD WINAPI answerMessageBox(void* expectedText) {
   HWND box = waitForDialog();
   if (box == nullptr) return 1;
-  char text[128];
-  GetWindowTextA(box, text, sizeof text);
-  CHECK_TEXT(text, MainWindow::kErrorCaption);
-  GetDlgItemTextA(box, 0xFFFF /* the message's static control */, text, sizeof text);
-  CHECK_TEXT(text, static_cast<const char*>(expectedText));
+  wchar_t text[128], expected[128];
+  GetWindowTextW(box, text, 128);
+  MainWindow::messageText(MainWindow::kErrorCaption, expected, 128);
+  CHECK(std::wcscmp(text, expected) == 0);
+  GetDlgItemTextW(box, 0xFFFF /* the message's static control */, text, 128);
+  MainWindow::messageText(static_cast<const char*>(expectedText), expected, 128);
+  CHECK(std::wcscmp(text, expected) == 0);
   PostMessageA(box, WM_COMMAND, IDOK, 0);
   return 0;
 }
@@ -147,47 +152,53 @@ void writeSettingsFile(const char* content) {
 
 int runWithAnswer(const char* expectedText) {
   HANDLE answerer = CreateThread(nullptr, 0, answerMessageBox, const_cast<char*>(expectedText), 0, nullptr);
-  int exitCode = MainWindow::run(GetModuleHandleA(nullptr));
+  int exitCode = MainWindow::runWith(current->program);
   WaitForSingleObject(answerer, 15000);
   CloseHandle(answerer);
   return exitCode;
 }
 
-// With the address space used up, neither buffer may be left half allocated.
+// With the address space used up, the start-up reports the failure instead of going on.
 void allocationFailureTests() {
+  FakeProgram fake;
   void* reserved[4096];
   int count = 0;
   for (SIZE_T block = 64u << 20; block >= 64u << 10 && count < 4096; block /= 2) {
     while (count < 4096 && (reserved[count] = VirtualAlloc(nullptr, block, MEM_RESERVE, PAGE_NOACCESS)))
       ++count;
   }
-  int result = MainWindow::allocateBuffers();
-  bool nothingKept = FrameDecoder::decoderState.cellHistory == nullptr && frameBuffer.pixels == nullptr;
+  int result = MainWindow::allocateBuffers(fake.program);
   while (count > 0) VirtualFree(reserved[--count], 0, MEM_RELEASE);
-  CHECK(result == 1 && nothingKept);
+  CHECK(result == 1);
 
-  CHECK(MainWindow::allocateBuffers() == 0);
-  CHECK(frameBuffer.pixels[0] == 0 && frameBuffer.pixels[kBufferBytes / 4 - 1] == 0);
-  CHECK(FrameDecoder::decoderState.cellHistory[FrameDecoder::kCellHistoryBytes - 1] == 0);
-  CHECK(frameBuffer.header.width == 852 && frameBuffer.header.height == 524);
-  MainWindow::freeBuffers();
+  FakeProgram second;
+  CHECK(MainWindow::allocateBuffers(second.program) == 0);
+  const uint32_t* pixels = second.viewer.picture().pixels.get();
+  CHECK(pixels[0] == 0 && pixels[kBufferWidth * kBufferHeight - 1] == 0);
+  CHECK(second.viewer.decoder().cellHistory()[FrameDecoder::kCellHistoryBytes - 1] == 0);
+  const BITMAPINFOHEADER& header = second.program.bitmap.bmiHeader;
+  CHECK(header.biSize == 40 && header.biWidth == 852 && header.biHeight == 524);
+  CHECK(header.biPlanes == 1 && header.biBitCount == 32 && header.biCompression == BI_RGB);
 }
 
 }  // namespace
 
 void dialogTests() {
   programThread = GetCurrentThreadId();
-  FakeDevice::reset();
-  settings = Settings{};
+  FakeProgram fake;
+  current = &fake;
+  CHECK(MainWindow::allocateBuffers(fake.program) == 0 && MainWindow::createWindow(fake.program) == 0);
   HANDLE answerer = CreateThread(nullptr, 0, answerDialogs, nullptr, 0, nullptr);
   for (int run = 0; run < 4; ++run) {
     INT_PTR result = DialogBoxParamA(GetModuleHandleA(nullptr), BufferSizeDialog::kTemplateName,
-                                     nullptr, BufferSizeDialog::dialogProcedure, 0);
+                                     fake.program.window, BufferSizeDialog::dialogProcedure, 0);
     CHECK(result == IDC_BUFSIZE_OK);
     InterlockedIncrement(&dialogsEnded);
   }
   WaitForSingleObject(answerer, 15000);
   CloseHandle(answerer);
+  DestroyWindow(fake.program.window);
+  current = nullptr;
 }
 
 void startUpTests() {
@@ -195,26 +206,29 @@ void startUpTests() {
   CHECK(!programSettingsFile().empty());
 
   // The device cannot be opened: the message, exit code 1, no window, the file untouched.
-  FakeDevice::reset();
-  FakeDevice::openResult = 1;
-  const char* existing = "[section]\r\nwide=1\r\n";
-  writeSettingsFile(existing);
-  CHECK(runWithAnswer(MainWindow::kDeviceFailedText) == 1);
-  CHECK(FindWindowA(MainWindow::kClassName, nullptr) == nullptr);
-  CHECK(readSettingsFile() == existing && FakeDevice::closes == 0);
+  {
+    FakeProgram fake;
+    current = &fake;
+    fake.link.openResult = OpenResult::DeviceNotFound;
+    const char* existing = "[section]\r\nwide=1\r\n";
+    writeSettingsFile(existing);
+    CHECK(runWithAnswer(MainWindow::kDeviceFailedText) == 1);
+    CHECK(FindWindowA(MainWindow::kClassName, nullptr) == nullptr);
+    CHECK(readSettingsFile() == existing && fake.link.closes == 0);
+  }
 
   allocationFailureTests();
 
   // A whole run on twelve frames: it ends by itself when the stream does, and saves.
-  FakeDevice::reset();
-  settings = Settings{};
-  for (int frame = 0; frame < 12; ++frame) FakeDevice::appendKeyFrame(0x12, 0x34);
-  CHECK(MainWindow::run(GetModuleHandleA(nullptr)) == 0);
+  FakeProgram fake;
+  current = &fake;
+  for (int frame = 0; frame < 12; ++frame) fake.link.appendKeyFrame(0x12, 0x34);
+  CHECK(MainWindow::runWith(fake.program) == 0);
   char title[128];
-  GetWindowTextA(MainWindow::windowState.window, title, sizeof title);
+  GetWindowTextA(fake.program.window, title, sizeof title);
   CHECK(std::strncmp(title, "KESTRAVU [", 10) == 0);
-  CHECK(FakeDevice::opens == 1 && FakeDevice::closes == 1);
-  CHECK(frameBuffer.pixels == nullptr && FrameDecoder::decoderState.cellHistory == nullptr);
+  CHECK(fake.link.opens == 1 && fake.link.closes == 1);
   CHECK(readSettingsFile() == "[section]\r\nwide=1\r\nscr4=0\r\nbufsize=32\r\n");
   DeleteFileA(programSettingsFile().c_str());
+  current = nullptr;
 }

@@ -1,20 +1,56 @@
-// A stand-in for the USB capture link in the program's Windows tests: it counts the open,
-// reopen and close calls and serves a prepared stream in reads of the current read size.
+// A stand-in device link for the program's Windows tests: it counts the open, reopen and close
+// calls and serves a prepared stream in reads of the asked size; past its end reads time out.
 #pragma once
-#include <cstddef>
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
-namespace FakeDevice {
+#include "device_link.h"
+#include "frame_format.h"
+#include "main_window.h"
 
-extern int openResult;  // what DeviceLink::open returns
-extern int opens, reopens, closes;
-extern std::vector<uint8_t> stream;  // served once; the read after its end fails
-extern size_t streamPosition;
+class FakeDeviceLink final : public DeviceLink {
+ public:
+  OpenResult openResult = OpenResult::Opened;
+  int opens = 0, reopens = 0, closes = 0;
+  std::vector<uint8_t> stream;  // served once
+  size_t streamPosition = 0;
 
-void reset();
+  OpenResult open(uint32_t) override { return ++opens, openResult; }
+  void reopen(uint32_t) override { ++reopens; }
+  void close() override { ++closes; }
+  ReadResult read(uint8_t* buffer, uint32_t count, uint32_t& received) override {
+    received = static_cast<uint32_t>(std::min<size_t>(count, stream.size() - streamPosition));
+    std::copy_n(stream.begin() + static_cast<long>(streamPosition), received, buffer);
+    streamPosition += received;
+    return ReadResult::BytesArrived;
+  }
 
-// A key frame whose first picture line is `firstLineCell` and all other cells `otherCell`.
-void appendKeyFrame(uint8_t firstLineCell, uint8_t otherCell);
+  // A key frame whose first picture line is `firstLineCell` and all other cells `otherCell`.
+  void appendKeyFrame(uint8_t firstLineCell, uint8_t otherCell) {
+    stream.push_back(FrameFormat::kKeyFrame);
+    stream.push_back(FrameFormat::kMarker);
+    appendRuns(firstLineCell, FrameFormat::kCellsPerLine);
+    appendRuns(otherCell, FrameFormat::kCellsPerFrame - FrameFormat::kCellsPerLine);
+  }
 
-}  // namespace FakeDevice
+ private:
+  void appendRuns(uint8_t cell, int count) {
+    for (; count > 0; count -= 256) {
+      stream.push_back(cell);
+      stream.push_back(static_cast<uint8_t>(count >= 256 ? 0 : count));  // 0 stands for 256
+    }
+  }
+};
+
+// A program record over a fresh fake link, as run() sets one up.
+struct FakeProgram {
+  FakeDeviceLink link;
+  SteadyClock clock;
+  Viewer viewer{link, clock};
+  MainWindow::Program program;
+  FakeProgram() {
+    program.instance = GetModuleHandleA(nullptr);
+    program.viewer = &viewer;
+  }
+};
