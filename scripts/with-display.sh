@@ -43,6 +43,14 @@ if ! grep -q '"Managed"="N"' "$WINEPREFIX/user.reg" 2>/dev/null; then
   wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
   wineserver -w
 fi
+# Japanese texts need a font with their glyphs whatever the locale: Wine's fallbacks for them
+# name the usual Windows Japanese fonts, which the IPA Gothic font stands in for.
+if ! grep -q '"MS UI Gothic"="IPAGothic"' "$WINEPREFIX/user.reg" 2>/dev/null; then
+  for font in "MS UI Gothic" "MS Gothic"; do
+    wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$font" /d IPAGothic /f >/dev/null 2>&1
+  done
+  wineserver -w
+fi
 fonts="$WINEPREFIX/drive_c/windows/Fonts"
 if [ ! -f "$fonts/marlett.ttf" ] && [ -f /usr/share/wine/fonts/marlett.ttf ]; then
   mkdir -p "$fonts" && cp /usr/share/wine/fonts/marlett.ttf "$fonts/"

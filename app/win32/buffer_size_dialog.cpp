@@ -1,6 +1,5 @@
 #include "buffer_size_dialog.h"
 
-#include <climits>
 #include <cstdio>
 
 #include "main_window.h"
@@ -9,8 +8,6 @@
 namespace BufferSizeDialog {
 
 namespace {
-
-bool isBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
 // The dialog is always owned by the main window, whose program record it changes.
 MainWindow::Program& programOf(HWND dialog) { return *MainWindow::programOf(GetWindow(dialog, GW_OWNER)); }
@@ -34,19 +31,6 @@ void onOk(HWND dialog) {
 }
 
 }  // namespace
-
-int32_t parseNumber(const char* text) {
-  while (isBlank(*text)) ++text;
-  bool negative = *text == '-';
-  if (*text == '-' || *text == '+') ++text;
-  int64_t magnitude = 0;
-  for (; *text >= '0' && *text <= '9'; ++text) {
-    magnitude = magnitude * 10 + (*text - '0');
-    if (magnitude > int64_t{INT32_MAX} + 1) magnitude = int64_t{INT32_MAX} + 1;
-  }
-  if (negative) return static_cast<int32_t>(-magnitude);
-  return static_cast<int32_t>(magnitude > INT32_MAX ? INT32_MAX : magnitude);
-}
 
 void run(HINSTANCE instance, HWND owner) {
   DialogBoxParamA(instance, kTemplateName, owner, dialogProcedure, 0 /* no parameter */);

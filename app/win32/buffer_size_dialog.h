@@ -10,11 +10,6 @@ namespace BufferSizeDialog {
 constexpr const char* kTemplateName = "IDR_DIALOG";
 constexpr int kTextCapacity = 64;
 
-// The edit text as a number the way the C library reads one: leading white space, an optional
-// sign, decimal digits up to the first other character; no digits give 0. Values beyond the
-// 32-bit range stop at its ends instead of wrapping.
-int32_t parseNumber(const char* text);
-
 void run(HINSTANCE instance, HWND owner);
 
 INT_PTR CALLBACK dialogProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);

@@ -97,7 +97,6 @@ void settingsFileTests() {
 }
 
 void dialogTextTests() {
-  using BufferSizeDialog::parseNumber;
   CHECK(parseNumber("128") == 128);
   CHECK(parseNumber("  \t64") == 64);
   CHECK(parseNumber("+7") == 7);

@@ -54,9 +54,9 @@ E2E_PASSED=0
 E2E_FAILED=0
 E2E_PID=""
 E2E_EXIT=""
-# The program's messages are Shift-JIS: Wine shows them as a Japanese system would only with
-# the Japanese ANSI code page, which it takes from the locale. glibc need not know the locale.
-E2E_LOCALE=ja_JP.UTF-8
+# Wine takes the system's ANSI code page from the locale (glibc need not know it). The program's
+# own texts must read the same whatever that code page; a case may set another locale.
+E2E_LOCALE=${E2E_LOCALE:-ja_JP.UTF-8}
 
 e2e_log() { printf '[%s] %s\n' "$E2E_CASE" "$*"; }
 
@@ -102,8 +102,8 @@ e2e_init() {
   # scripts/with-display.sh also readies the prefix: Wine's own captions, the Marlett font.
   [ -f "${WINEPREFIX:-}/system.reg" ] || e2e_abort "no Wine prefix: run the tests under scripts/with-display.sh"
   export WINEDEBUG=${WINEDEBUG:--all}
-  E2E_EXE="$E2E_BUILD/app/KESTRAVU.exe"
-  E2E_DLL="$E2E_BUILD/tools/device_sim/FTD2XX.dll"
+  E2E_EXE="$E2E_BUILD/app/win32/KESTRAVU.exe"
+  E2E_DLL="$E2E_BUILD/sim/FTD2XX.dll"
   E2E_PROBE="$E2E_BUILD/tests/kestravu-e2e-probe.exe"
   local file
   for file in "$E2E_EXE" "$E2E_DLL" "$E2E_PROBE"; do
