@@ -62,16 +62,15 @@ bool FtdiLink::openFirstMatchingDevice() {
     char product[128] = {};
     int error = ftdi_.getStrings(context_, entry->dev, nullptr, 0, product, sizeof product, nullptr, 0);
     product[sizeof product - 1] = '\0';
-    if (error < 0 || std::strcmp(product, kProductString) != 0) {
-      if (error < 0) lastError_ = error;
+    if (error < 0) lastError_ = error;
+    if (error < 0 || std::strcmp(product, kProductString) != 0) continue;
+    error = ftdi_.openDevice(context_, entry->dev);
+    if (error < 0) {
+      lastError_ = error;
       continue;
     }
-    error = ftdi_.openDevice(context_, entry->dev);
-    if (error == 0) {
-      deviceOpen_ = true;
-      break;
-    }
-    lastError_ = error;
+    deviceOpen_ = true;
+    break;
   }
   if (devices != nullptr) ftdi_.freeList(&devices);
   return deviceOpen_;

@@ -1,129 +1,30 @@
-// The six driver functions of the stand-in library, each logged with its arguments and status.
-#include <algorithm>
-#include <cstdarg>
-#include <cstdio>
-#include <cstring>
-
-#include "d2xx.h"
-#include "sim_device.h"
-
-#include <windows.h>
-
-namespace {
-
-using SimDevice::device;
-
-constexpr FT_STATUS kInvalidParameter = 6;
-
-FILE* logFile = nullptr;
-bool logChecked = false;
-
-// One line per call, flushed at once so that a test can follow it while the program runs.
-void logLine(const char* format, ...) {
-  if (!logChecked) {
-    logChecked = true;
-    char path[MAX_PATH + 1];
-    if (SimDevice::environment("KESTRAVU_SIM_LOG", path, sizeof path)) logFile = std::fopen(path, "a");
-  }
-  if (logFile == nullptr) return;
-  va_list arguments;
-  va_start(arguments, format);
-  std::vfprintf(logFile, format, arguments);
-  va_end(arguments);
-  std::fputc('\n', logFile);
-  std::fflush(logFile);
-}
-
-uint32_t handleNumber(FT_HANDLE handle) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(handle)); }
-
-bool isOpen(FT_HANDLE handle) { return device.openHandle != 0 && handleNumber(handle) == device.openHandle; }
-
-FT_STATUS openDevice(void* searchArgument, uint32_t flags, FT_HANDLE* handle) {
-  if (SimDevice::flagSet("KESTRAVU_SIM_ABSENT") || SimDevice::opensUsedUp()) return FT_DEVICE_NOT_FOUND;
-  if (handle == nullptr) return kInvalidParameter;
-  if (flags != FT_OPEN_BY_DESCRIPTION || searchArgument == nullptr ||
-      std::strcmp(static_cast<const char*>(searchArgument), "KESTRAVU") != 0)
-    return FT_DEVICE_NOT_FOUND;
-  if (device.openHandle != 0) return FT_DEVICE_NOT_OPENED;  // one program at a time
-  if (!device.pluggedIn && SimDevice::plugIn() != 0) return FT_DEVICE_NOT_OPENED;
-  device.openHandle = ++device.handlesIssued;
-  device.readTimeoutMs = 0;
-  *handle = reinterpret_cast<FT_HANDLE>(static_cast<uintptr_t>(device.openHandle));
-  return FT_OK;
-}
-
-// Waits until `count` bytes arrived or the read time-out passed, then reports what arrived.
-FT_STATUS readDevice(FT_HANDLE handle, void* buffer, uint32_t count, uint32_t* received) {
-  if (!isOpen(handle)) return FT_INVALID_HANDLE;
-  if (buffer == nullptr || received == nullptr) return kInvalidParameter;
-  *received = 0;
-  uint64_t limit = count;
-  if (device.failAfterBytes >= 0) {
-    uint64_t failAfter = static_cast<uint64_t>(device.failAfterBytes);
-    if (device.bytesDelivered >= failAfter) return FT_IO_ERROR;
-    limit = std::min<uint64_t>(limit, failAfter - device.bytesDelivered);  // unplugged mid-read
-  }
-  uint8_t* out = static_cast<uint8_t*>(buffer);
-  const int64_t deadline = SimDevice::nowTicks() + SimDevice::ticksPerSecond() / 1000 * device.readTimeoutMs;
-  size_t taken = SimDevice::takeArrived(out, limit);
-  while (taken < limit && SimDevice::nowTicks() < deadline) {
-    Sleep(1);
-    taken += SimDevice::takeArrived(out + taken, limit - taken);
-  }
-  *received = static_cast<uint32_t>(taken);
-  return FT_OK;
-}
-
-}  // namespace
+// The six functions under the driver library's own names, as the stand-in library exports them:
+// FTD2XX.def gives them their ordinals on Windows, libftd2xx.map keeps everything else hidden
+// elsewhere.
+#include "sim_link.h"
 
 extern "C" {
 
 FT_STATUS D2XX_CALL FT_OpenEx(void* searchArgument, uint32_t flags, FT_HANDLE* handle) {
-  FT_STATUS status = openDevice(searchArgument, flags, handle);
-  bool named = (flags == 1 || flags == FT_OPEN_BY_DESCRIPTION) && searchArgument != nullptr;
-  if (status == FT_OK)
-    logLine("FT_OpenEx description=%s flags=%u -> 0 handle=%u", static_cast<const char*>(searchArgument),
-            flags, device.openHandle);
-  else if (named)
-    logLine("FT_OpenEx description=%s flags=%u -> %u", static_cast<const char*>(searchArgument), flags, status);
-  else
-    logLine("FT_OpenEx argument=%p flags=%u -> %u", searchArgument, flags, status);
-  return status;
+  return SimDevice::d2xxFunctions().openEx(searchArgument, flags, handle);
 }
 
 FT_STATUS D2XX_CALL FT_SetBitMode(FT_HANDLE handle, uint8_t mask, uint8_t mode) {
-  FT_STATUS status = isOpen(handle) ? FT_OK : FT_INVALID_HANDLE;
-  logLine("FT_SetBitMode handle=%u mask=%u mode=%u -> %u", handleNumber(handle), mask, mode, status);
-  return status;
+  return SimDevice::d2xxFunctions().setBitMode(handle, mask, mode);
 }
 
 FT_STATUS D2XX_CALL FT_SetUSBParameters(FT_HANDLE handle, uint32_t inTransferSize, uint32_t outTransferSize) {
-  FT_STATUS status = isOpen(handle) ? FT_OK : FT_INVALID_HANDLE;
-  logLine("FT_SetUSBParameters handle=%u in=%u out=%u -> %u", handleNumber(handle), inTransferSize,
-          outTransferSize, status);
-  return status;
+  return SimDevice::d2xxFunctions().setUSBParameters(handle, inTransferSize, outTransferSize);
 }
 
 FT_STATUS D2XX_CALL FT_SetTimeouts(FT_HANDLE handle, uint32_t readTimeoutMs, uint32_t writeTimeoutMs) {
-  FT_STATUS status = isOpen(handle) ? FT_OK : FT_INVALID_HANDLE;
-  if (status == FT_OK) device.readTimeoutMs = readTimeoutMs;
-  logLine("FT_SetTimeouts handle=%u read=%u write=%u -> %u", handleNumber(handle), readTimeoutMs,
-          writeTimeoutMs, status);
-  return status;
+  return SimDevice::d2xxFunctions().setTimeouts(handle, readTimeoutMs, writeTimeoutMs);
 }
 
 FT_STATUS D2XX_CALL FT_Read(FT_HANDLE handle, void* buffer, uint32_t count, uint32_t* received) {
-  FT_STATUS status = readDevice(handle, buffer, count, received);
-  logLine("FT_Read handle=%u count=%u -> %u received=%u", handleNumber(handle), count, status,
-          status == FT_OK ? *received : 0u);
-  return status;
+  return SimDevice::d2xxFunctions().read(handle, buffer, count, received);
 }
 
-FT_STATUS D2XX_CALL FT_Close(FT_HANDLE handle) {
-  FT_STATUS status = isOpen(handle) ? FT_OK : FT_INVALID_HANDLE;
-  if (status == FT_OK) device.openHandle = 0;
-  logLine("FT_Close handle=%u -> %u", handleNumber(handle), status);
-  return status;
-}
+FT_STATUS D2XX_CALL FT_Close(FT_HANDLE handle) { return SimDevice::d2xxFunctions().close(handle); }
 
 }

@@ -1,39 +1,30 @@
 #include "sim_device.h"
 
-#include <windows.h>
-
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
+#include <thread>
+
+#include "frame_format.h"
 
 namespace SimDevice {
 
+using std::chrono::steady_clock;
+
 DeviceState device;
 
-int64_t nowTicks() {
-  LARGE_INTEGER now;
-  QueryPerformanceCounter(&now);
-  return now.QuadPart;
-}
-
-int64_t ticksPerSecond() {
-  LARGE_INTEGER frequency;
-  QueryPerformanceFrequency(&frequency);
-  return frequency.QuadPart;
-}
-
-bool environment(const char* name, char* out, uint32_t capacity) {
-  DWORD length = GetEnvironmentVariableA(name, out, capacity);
-  return length > 0 && length < capacity;
+const char* setting(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr && *value != '\0' ? value : nullptr;
 }
 
 namespace {
 
-// A whole non-negative number, or `fallback` when the text is anything else.
+// A whole non-negative number, or `fallback` when the variable holds anything else.
 int64_t numberOr(const char* name, int64_t fallback) {
-  char text[32];
-  if (!environment(name, text, sizeof text)) return fallback;
+  const char* text = setting(name);
+  if (text == nullptr) return fallback;
   char* end = nullptr;
   long long value = std::strtoll(text, &end, 10);
   return end != text && *end == '\0' && value >= 0 ? value : fallback;
@@ -50,34 +41,37 @@ bool opensUsedUp() {
 
 namespace {
 
-int loadFile(const char* path) {
+bool loadFile(const char* path) {
   FILE* file = std::fopen(path, "rb");
-  if (file == nullptr) return 1;
+  if (file == nullptr) return false;
   long size = std::fseek(file, 0, SEEK_END) == 0 ? std::ftell(file) : -1;
   std::rewind(file);
-  device.fileBytes = size > 0 ? static_cast<uint8_t*>(std::malloc(static_cast<size_t>(size))) : nullptr;
-  bool complete = size == 0 || (device.fileBytes != nullptr &&
-                                std::fread(device.fileBytes, 1, static_cast<size_t>(size), file) ==
-                                    static_cast<size_t>(size));
+  bool complete = false;
+  if (size >= 0) {
+    device.fileBytes.reset(new (std::nothrow) uint8_t[static_cast<size_t>(size)]);
+    complete = device.fileBytes != nullptr &&
+               std::fread(device.fileBytes.get(), 1, static_cast<size_t>(size), file) == static_cast<size_t>(size);
+  }
   std::fclose(file);
-  device.fileSize = complete && size > 0 ? static_cast<size_t>(size) : 0;
-  if (!complete) std::free(device.fileBytes), device.fileBytes = nullptr;
-  return complete ? 0 : 1;
+  device.fileSize = complete ? static_cast<size_t>(size) : 0;
+  if (!complete) device.fileBytes.reset();
+  return complete;
 }
 
 // The next frame of the stream becomes the one being delivered; false when there is none.
 bool releaseFrame() {
   if (device.sendsPattern) {
-    device.frameSize = nextPatternFrame(*device.pattern, device.patternFrame);
-    device.frame = device.patternFrame;
+    device.frameSize = nextPatternFrame(*device.pattern, device.patternFrame.get());
+    device.frame = device.patternFrame.get();
   } else {
     if (device.fileOffset == device.fileSize && device.loopFile) device.fileOffset = 0;
     if (device.fileOffset == device.fileSize) {
       device.silent = true;
       return false;
     }
-    size_t end = frameEnd(device.fileBytes, device.fileSize, device.fileOffset);
-    device.frame = device.fileBytes + device.fileOffset;
+    const uint8_t* bytes = device.fileBytes.get();
+    size_t end = FrameFormat::frameEnd(bytes, device.fileSize, device.fileOffset);
+    device.frame = bytes + device.fileOffset;
     device.frameSize = end - device.fileOffset;
     device.fileOffset = end;
   }
@@ -89,70 +83,61 @@ bool releaseFrame() {
 // two frames at once, as a real device drops what its host did not collect in time.
 bool releaseDueFrame() {
   if (device.silent) return false;
-  if (device.ticksPerFrame > 0) {
-    int64_t now = nowTicks();
-    if (now < device.nextReleaseTicks) return false;
-    device.nextReleaseTicks = std::max(device.nextReleaseTicks + device.ticksPerFrame, now - device.ticksPerFrame);
+  if (device.framePeriod > steady_clock::duration::zero()) {
+    steady_clock::time_point now = steady_clock::now();
+    if (now < device.nextRelease) return false;
+    device.nextRelease = std::max(device.nextRelease + device.framePeriod, now - device.framePeriod);
   }
   return releaseFrame();
 }
 
 }  // namespace
 
-size_t frameEnd(const uint8_t* data, size_t size, size_t start) {
-  size_t at = start;
-  uint8_t previous = 0;
-  while (at < size) {  // the marker: KIND 0x81, KIND 0x00 or 0x01
-    uint8_t byte = data[at++];
-    if (byte == FrameDecoder::kMarker && previous <= FrameDecoder::kKeyFrame) break;
-    previous = byte;
-  }
-  int cells = 0;
-  while (at + 2 <= size) {
-    uint8_t value = data[at], count = data[at + 1];
-    at += 2;
-    if (value == FrameDecoder::kKeyFrame && count == FrameDecoder::kMarker) {
-      cells = 0;  // the frame starts again
-      continue;
-    }
-    cells += count == 0 ? 256 : count;
-    if (cells >= FrameDecoder::kCellsPerFrame) return at;
-  }
-  return size;
-}
-
-int plugIn() {
-  char path[MAX_PATH + 1];
-  if (environment("KESTRAVU_SIM_STREAM", path, sizeof path)) {
-    device.sendsPattern = false;
+bool plugIn() {
+  const char* path = setting("KESTRAVU_SIM_STREAM");
+  device.sendsPattern = path == nullptr;
+  if (path != nullptr) {
     device.loopFile = flagSet("KESTRAVU_SIM_LOOP");
-    if (loadFile(path) != 0) return 1;
+    if (!loadFile(path)) return false;
   } else {
-    device.pattern = static_cast<TestPattern*>(std::calloc(1, sizeof(TestPattern)));
-    device.patternFrame = static_cast<uint8_t*>(std::malloc(kMaxEncodedFrameBytes));
-    if (device.pattern == nullptr || device.patternFrame == nullptr) return 1;
+    device.pattern.reset(new (std::nothrow) TestPattern());
+    device.patternFrame.reset(new (std::nothrow) uint8_t[kMaxEncodedFrameBytes]);
+    if (device.pattern == nullptr || device.patternFrame == nullptr) return false;
   }
   int64_t framesPerSecond = numberOr("KESTRAVU_SIM_FPS", kDefaultFramesPerSecond);
-  device.ticksPerFrame = framesPerSecond > 0 ? ticksPerSecond() / framesPerSecond : 0;
-  device.nextReleaseTicks = nowTicks();
+  device.framePeriod = steady_clock::duration::zero();
+  if (framesPerSecond > 0)
+    device.framePeriod = std::chrono::duration_cast<steady_clock::duration>(
+        std::chrono::nanoseconds(1000000000 / framesPerSecond));
+  device.nextRelease = steady_clock::now();
   device.failAfterBytes = numberOr("KESTRAVU_SIM_FAIL_AFTER", -1);
   device.pluggedIn = true;
-  return 0;
+  return true;
 }
 
-size_t takeArrived(uint8_t* out, size_t count) {
-  size_t taken = 0;
-  while (taken < count) {
+size_t collectArrived(uint8_t* out, size_t count) {
+  size_t collected = 0;
+  while (collected < count) {
     if (device.framePosition == device.frameSize) {
       if (!releaseDueFrame()) break;
       continue;
     }
-    size_t part = std::min(count - taken, device.frameSize - device.framePosition);
-    std::memcpy(out + taken, device.frame + device.framePosition, part);
-    device.framePosition += part, taken += part;
+    size_t part = std::min(count - collected, device.frameSize - device.framePosition);
+    std::memcpy(out + collected, device.frame + device.framePosition, part);
+    device.framePosition += part, collected += part;
   }
-  device.bytesDelivered += taken;
-  return taken;
+  device.bytesDelivered += collected;
+  return collected;
+}
+
+size_t waitForArrivals(uint8_t* out, size_t count, uint32_t timeoutMs) {
+  const steady_clock::time_point deadline = steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  size_t collected = collectArrived(out, count);
+  while (collected < count && steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    collected += collectArrived(out + collected, count - collected);
+  }
+  return collected;
 }
 
 }  // namespace SimDevice

@@ -1,6 +1,7 @@
-// The simulated capture device behind the stand-in driver library: one "KESTRAVU" device whose
-// stream is the built-in test pattern, endlessly, or a stream file, once or repeated, released
-// frame by frame at a set rate. Set up by environment variables when first opened:
+// The simulated capture device: one "KESTRAVU" device whose stream is the built-in test pattern,
+// endlessly, or a stream file, once or repeated, released frame by frame at a set rate. Served
+// as a stand-in driver library (FTD2XX.dll, libftd2xx.so) or linked in (sim_link.h). Set up by
+// environment variables when first opened:
 //   KESTRAVU_SIM_ABSENT=1      no device is attached (checked at every open)
 //   KESTRAVU_SIM_STREAM=PATH   send that stream file, then fall silent
 //   KESTRAVU_SIM_LOOP=1        send the stream file over and over
@@ -15,12 +16,15 @@
 //     FT_SetTimeouts handle=1 read=3000 write=3000 -> 0
 //     FT_Read handle=1 count=32 -> 0 received=32
 //     FT_Close handle=1 -> 0
-// Statuses: 1 handle not open, 2 no such device, 3 device in use or its stream file unreadable,
-// 4 device gone. A read waits for its count until the read time-out (none until one is set).
-// Used from one thread at a time, like the program it serves.
+// An empty variable counts as unset. Statuses: 1 handle not open, 2 no such device, 3 device in
+// use or its stream file unreadable, 4 device gone. A read waits for its count until the read
+// time-out (none until one is set). Used from one thread at a time, like the program it serves.
 #pragma once
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <memory>
 
 #include "test_pattern.h"
 
@@ -28,8 +32,10 @@ namespace SimDevice {
 
 constexpr uint32_t kDefaultFramesPerSecond = 60;
 
+// Everything the device and its driver keep. A driver library has one such record per process,
+// and so has the simulated device: `device`, below.
 struct DeviceState {
-  bool pluggedIn = false;   // set up at the first open
+  bool pluggedIn = false;   // set up at the first open that succeeds
   uint32_t openHandle = 0;  // number of the open handle, 0 while closed
   uint32_t handlesIssued = 0;
   uint32_t readTimeoutMs = 0;  // until set, a read returns at once with what has arrived
@@ -37,40 +43,39 @@ struct DeviceState {
   // What the device sends: the pattern, or the file in `fileBytes`.
   bool sendsPattern = true;
   bool loopFile = false;
-  uint8_t* fileBytes = nullptr;
+  std::unique_ptr<uint8_t[]> fileBytes;
   size_t fileSize = 0;
   size_t fileOffset = 0;  // where the next frame of the file starts
-  TestPattern* pattern = nullptr;
-  uint8_t* patternFrame = nullptr;  // kMaxEncodedFrameBytes
+  std::unique_ptr<TestPattern> pattern;
+  std::unique_ptr<uint8_t[]> patternFrame;  // kMaxEncodedFrameBytes
 
   // The released frame being delivered, and when the next one is released.
   const uint8_t* frame = nullptr;
   size_t frameSize = 0;
   size_t framePosition = 0;
-  bool silent = false;          // the stream file has been sent
-  int64_t ticksPerFrame = 0;    // 0: unpaced
-  int64_t nextReleaseTicks = 0;
+  bool silent = false;  // the stream file has been sent
+  std::chrono::steady_clock::duration framePeriod{};  // zero: unpaced
+  std::chrono::steady_clock::time_point nextRelease{};
 
   uint64_t bytesDelivered = 0;
   int64_t failAfterBytes = -1;  // -1: never fails
+
+  FILE* log = nullptr;  // KESTRAVU_SIM_LOG, opened at the first driver call
+  bool logChecked = false;
 };
 
 extern DeviceState device;
 
-// Reads the set-up and allocates the stream's buffers: 0 on success, 1 when the stream file
-// cannot be read or memory is short.
-int plugIn();
+// Reads the set-up and allocates the stream's buffers; false when the stream file cannot be
+// read or memory is short.
+bool plugIn();
 
 // Copies up to `count` bytes that have arrived by now into `out`; returns how many.
-size_t takeArrived(uint8_t* out, size_t count);
+size_t collectArrived(uint8_t* out, size_t count);
 
-// The end of the frame that starts at `start` in `data`: just after its last pair, or `size`
-// when the data ends first. Bytes before the frame's marker belong to it.
-size_t frameEnd(const uint8_t* data, size_t size, size_t start);
-
-// The clock the pace follows.
-int64_t nowTicks();
-int64_t ticksPerSecond();
+// Collects bytes into `out` until `count` have arrived or `timeoutMs` have passed; returns how
+// many arrived.
+size_t waitForArrivals(uint8_t* out, size_t count, uint32_t timeoutMs);
 
 // Whether environment variable `name` holds a whole number other than 0.
 bool flagSet(const char* name);
@@ -78,7 +83,7 @@ bool flagSet(const char* name);
 // Whether KESTRAVU_SIM_OPENS has used up the opens it allows.
 bool opensUsedUp();
 
-// The value of environment variable `name` in `out` (`capacity` bytes); false when unset.
-bool environment(const char* name, char* out, uint32_t capacity);
+// The value of environment variable `name`, or null when it is unset or empty.
+const char* setting(const char* name);
 
 }  // namespace SimDevice

@@ -1,5 +1,5 @@
-// A driver library that lacks FT_SetTimeouts (ordinal 17), as an old or foreign FTD2XX.dll
-// might: the link must refuse it at open rather than call through a missing function.
+// A driver library that lacks FT_SetTimeouts (ordinal 17 on Windows), as an old or foreign
+// build might: the library must not load rather than leave a missing function to be called.
 #include "d2xx.h"
 
 extern "C" {

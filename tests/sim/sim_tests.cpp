@@ -1,6 +1,10 @@
-// The capture link against the stand-in driver library under Wine. Each run checks one case,
-// named by the first argument, in a process of its own: the simulated device reads its
-// set-up once, when it is first opened. Files are made in the working directory.
+// The capture link against the simulated device: the stand-in driver library found as the real
+// one would be (beside the program on Windows, on the library path elsewhere), or with
+// --linked first, the device linked into this program. Each run checks one case, named by the
+// next argument, in a process of its own: the device reads its set-up once, when it is first
+// opened. Files are made in the working directory.
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -8,36 +12,93 @@
 #include <string>
 #include <vector>
 
+#include "check.h"
+#include "d2xx_library.h"
+#include "d2xx_link.h"
 #include "frame_decoder.h"
-#include "sim_check.h"
+#include "sim_link.h"
+#include "stream_reader.h"
 #include "test_pattern.h"
-#include "usb_link.h"
-
-#include <windows.h>
-
-int SimCheck::failures = 0;
 
 namespace {
 
-using FrameDecoder::kCellsPerFrame;
-using FrameDecoder::Result;
-using StreamReader::RefillResult;
+using FrameFormat::kCellsPerFrame;
+using Result = FrameDecoder::Result;
 
-std::vector<uint8_t> history(FrameDecoder::kCellHistoryBytes);
-std::vector<uint32_t> pixels(kBufferWidth * kBufferHeight);
+bool linkedDevice = false;
+D2xxLibrary library;
 
-void resetDecoder() {
-  std::fill(history.begin(), history.end(), 0);
-  std::fill(pixels.begin(), pixels.end(), 0);
-  FrameDecoder::decoderState = {history.data(), 0};
-  frameBuffer.pixels = pixels.data();
+// The device's six functions; an empty table, and a failed check, when the library is missing.
+const D2xxFunctions& driver() {
+  if (linkedDevice) return SimDevice::d2xxFunctions();
+  CHECK(library.load() == D2xxLibrary::LoadResult::Loaded);
+  return library.functions();
 }
 
+// The link to the device and the read buffer the decoder reads through.
+struct DeviceReader {
+  D2xxLink link{driver()};
+  StreamReader reader{link};
+
+  explicit DeviceReader(int32_t readSize) { reader.setReadSize(readSize); }
+  OpenResult open() { return link.open(reader.readSize()); }
+  void changeReadSize(int32_t readSize) {
+    reader.setReadSize(readSize);
+    link.reopen(reader.readSize());
+  }
+  // Up to `count` bytes; fewer when the reader fails first.
+  std::vector<uint8_t> serve(size_t count) {
+    std::vector<uint8_t> bytes;
+    uint8_t byte = 0;
+    while (bytes.size() < count && reader.nextByte(byte) == 0) bytes.push_back(byte);
+    return bytes;
+  }
+};
+
+struct Decoding {
+  FrameDecoder decoder;
+  FrameBuffer picture;
+  SteadyClock clock;
+  uint64_t bytes = 0;  // stream bytes all calls used
+
+  Decoding() { CHECK(decoder.allocate() && picture.allocate()); }
+  template <class Source>
+  Result frame(Source& source) {
+    Result result = decoder.decodeFrame(source, picture, PictureMode{}, clock);
+    bytes += decoder.lastCallBytes();
+    return result;
+  }
+  uint64_t checksum() {
+    uint64_t hash = 1469598103934665603ull;
+    auto mix = [&hash](uint64_t value) { hash = (hash ^ value) * 1099511628211ull; };
+    for (int i = 0; i < kCellsPerFrame; ++i) mix(decoder.cellHistory()[i]);
+    for (int i = 0; i < kBufferWidth * kBufferHeight; ++i) mix(picture.pixels[i]);
+    return hash;
+  }
+  // The checksum of every frame until the source fails.
+  template <class Source>
+  std::vector<uint64_t> all(Source& source) {
+    std::vector<uint64_t> checksums;
+    Result result;
+    while ((result = frame(source)) == Result::FrameComplete) checksums.push_back(checksum());
+    CHECK(result == Result::SourceFailed);
+    return checksums;
+  }
+};
+
 double seconds() {
-  LARGE_INTEGER now, frequency;
-  QueryPerformanceCounter(&now);
-  QueryPerformanceFrequency(&frequency);
-  return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+// Null unsets the variable.
+void setEnvironment(const char* name, const char* value) {
+#ifdef _WIN32
+  // The library reads the C runtime's copy of the environment, which only _putenv keeps current.
+  _putenv((std::string(name) + "=" + (value != nullptr ? value : "")).c_str());
+#else
+  if (value != nullptr) setenv(name, value, 1);
+  else unsetenv(name);
+#endif
 }
 
 void writeFile(const char* path, const std::vector<uint8_t>& bytes) {
@@ -59,28 +120,11 @@ std::vector<std::string> readLines(const char* path) {
 
 // A fresh log and stream set-up for the device, read when it is first opened.
 void setUpDevice(const char* stream, const char* framesPerSecond, const char* failAfter) {
-  DeleteFileA("device.log");
-  SetEnvironmentVariableA("KESTRAVU_SIM_LOG", "device.log");
-  SetEnvironmentVariableA("KESTRAVU_SIM_STREAM", stream);
-  SetEnvironmentVariableA("KESTRAVU_SIM_FPS", framesPerSecond);
-  SetEnvironmentVariableA("KESTRAVU_SIM_FAIL_AFTER", failAfter);
-}
-
-uint64_t frameChecksum() {
-  uint64_t hash = 1469598103934665603ull;
-  auto mix = [&hash](uint64_t value) { hash = (hash ^ value) * 1099511628211ull; };
-  for (int i = 0; i < kCellsPerFrame; ++i) mix(history[i]);
-  for (uint32_t pixel : pixels) mix(pixel);
-  return hash;
-}
-
-template <class Source>
-std::vector<uint64_t> decodeAll(Source& source) {
-  std::vector<uint64_t> checksums;
-  Result result;
-  while ((result = FrameDecoder::decodeFrame(source)) == Result::FrameComplete) checksums.push_back(frameChecksum());
-  CHECK(result == Result::SourceFailed);
-  return checksums;
+  std::remove("device.log");
+  setEnvironment("KESTRAVU_SIM_LOG", "device.log");
+  setEnvironment("KESTRAVU_SIM_STREAM", stream);
+  setEnvironment("KESTRAVU_SIM_FPS", framesPerSecond);
+  setEnvironment("KESTRAVU_SIM_FAIL_AFTER", failAfter);
 }
 
 // The first `frames` frames of the built-in pattern, each encoded on its own.
@@ -117,20 +161,20 @@ void streamFileDecodesAsFromMemory() {
   const std::vector<uint8_t> stream = testStream();
   writeFile("stream.kvs", stream);
   setUpDevice("stream.kvs", "0", nullptr);
-  settings.bufsize = 100;
-  resetDecoder();
-  if (!CHECK_EQ(DeviceLink::open(), 0)) return;
-  StreamReader::DeviceSource device;
-  const std::vector<uint64_t> viaLink = decodeAll(device);
-  CHECK(StreamReader::readerState.lastRefill == RefillResult::TimedOut);
-  CHECK_EQ(FrameDecoder::decoderState.byteCounter, static_cast<int32_t>(stream.size()));
-  DeviceLink::close();
+  DeviceReader device(100);
+  Decoding viaLink;
+  if (!CHECK(device.open() == OpenResult::Opened)) return;
+  StreamReader::Source source{&device.reader};
+  const std::vector<uint64_t> viaLinkFrames = viaLink.all(source);
+  CHECK(device.reader.lastRefill() == ReadResult::TimedOut);
+  CHECK_EQ(viaLink.bytes, uint64_t{stream.size()});
+  device.link.close();
 
-  resetDecoder();
-  FrameDecoder::MemorySource memory{stream.data(), stream.size()};
-  const std::vector<uint64_t> inMemory = decodeAll(memory);
-  CHECK_EQ(inMemory.size(), size_t{31});
-  CHECK(viaLink == inMemory);
+  Decoding inMemory;
+  MemorySource memory{stream.data(), stream.size()};
+  const std::vector<uint64_t> inMemoryFrames = inMemory.all(memory);
+  CHECK_EQ(inMemoryFrames.size(), size_t{31});
+  CHECK(viaLinkFrames == inMemoryFrames);
 
   const std::vector<std::string> log = readLines("device.log");
   if (!CHECK(log.size() > 6)) return;
@@ -159,16 +203,17 @@ void patternArrivesAtItsRate(bool fromFile, const char* framesPerSecond, uint32_
     writeFile("pattern.kvs", stream);
   }
   setUpDevice(fromFile ? "pattern.kvs" : nullptr, framesPerSecond, nullptr);
-  resetDecoder();
   const double rate = framesPerSecond == nullptr ? 60.0 : std::atof(framesPerSecond);
+  DeviceReader device(kDefaultReadSize);
+  Decoding decoding;
   std::vector<uint8_t> cells(kCellsPerFrame);
   const double start = seconds();
-  if (!CHECK_EQ(DeviceLink::open(), 0)) return;
-  StreamReader::DeviceSource device;
+  if (!CHECK(device.open() == OpenResult::Opened)) return;
+  StreamReader::Source source{&device.reader};
   for (uint32_t frame = 0; frame < frames; ++frame) {
-    if (!CHECK(FrameDecoder::decodeFrame(device) == Result::FrameComplete)) return;
+    if (!CHECK(decoding.frame(source) == Result::FrameComplete)) return;
     renderPatternFrame(frame, cells.data());
-    if (!CHECK(std::memcmp(history.data(), cells.data(), kCellsPerFrame) == 0)) {
+    if (!CHECK(std::memcmp(decoding.decoder.cellHistory(), cells.data(), kCellsPerFrame) == 0)) {
       std::printf("frame %u differs from the pattern\n", frame);
       return;
     }
@@ -180,16 +225,15 @@ void patternArrivesAtItsRate(bool fromFile, const char* framesPerSecond, uint32_
     CHECK(elapsed > 0.8 * expected);
     CHECK(elapsed < 1.4 * expected);
   }
-  DeviceLink::close();
 }
 
 // A read waits for the count or the time-out, then brings what arrived: here 10 bytes, then
-// nothing; a repeated file comes round again at once.
+// nothing; with no time-out it does not wait at all.
 void readsWaitForTheTimeOut() {
   writeFile("ten.kvs", {1, 2, 3, 4, 5, 6, 7, 8, 9, 10});
   setUpDevice("ten.kvs", "0", nullptr);
-  if (!CHECK(D2xxLibrary::bind() == D2xxLibrary::BindResult::Bound)) return;
-  const D2xxFunctions& d2xx = D2xxLibrary::functions;
+  const D2xxFunctions& d2xx = driver();
+  if (d2xx.openEx == nullptr) return;
   FT_HANDLE handle = nullptr;
   if (!CHECK_EQ(d2xx.openEx(const_cast<char*>("KESTRAVU"), FT_OPEN_BY_DESCRIPTION, &handle), FT_OK)) return;
   CHECK_EQ(d2xx.setTimeouts(handle, 300, 300), FT_OK);
@@ -206,7 +250,7 @@ void readsWaitForTheTimeOut() {
   }
   CHECK_EQ(buffer[0], 1);
   CHECK_EQ(buffer[9], 10);
-  CHECK_EQ(d2xx.setTimeouts(handle, 0, 0), FT_OK);  // no waiting at all
+  CHECK_EQ(d2xx.setTimeouts(handle, 0, 0), FT_OK);
   uint32_t received = 99;
   const double start = seconds();
   CHECK_EQ(d2xx.read(handle, buffer, 32, &received), FT_OK);
@@ -215,33 +259,34 @@ void readsWaitForTheTimeOut() {
   CHECK_EQ(d2xx.close(handle), FT_OK);
 }
 
+// A repeated file comes round again at once: every read brings its whole count.
 void repeatedFileComesRound() {
   writeFile("ten.kvs", {1, 2, 3, 4, 5, 6, 7, 8, 9, 10});
   setUpDevice("ten.kvs", "0", nullptr);
-  SetEnvironmentVariableA("KESTRAVU_SIM_LOOP", "1");
-  settings.bufsize = 25;
-  if (!CHECK_EQ(DeviceLink::open(), 0)) return;
-  for (int i = 0; i < 100; ++i) {
-    uint8_t byte = 0;
-    if (!CHECK_EQ(StreamReader::nextByte(byte), 0) || !CHECK_EQ(byte, i % 10 + 1)) break;
-  }
-  CHECK_EQ(StreamReader::readerState.fillCount, 25u);
+  setEnvironment("KESTRAVU_SIM_LOOP", "1");
+  DeviceReader device(25);
+  if (!CHECK(device.open() == OpenResult::Opened)) return;
+  const std::vector<uint8_t> served = device.serve(100);
+  if (!CHECK_EQ(served.size(), size_t{100})) return;
+  for (size_t i = 0; i < served.size(); ++i)
+    if (!CHECK_EQ(served[i], i % 10 + 1)) break;
+  const std::vector<std::string> log = readLines("device.log");
+  if (!CHECK_EQ(log.size(), size_t{8})) return;
+  for (size_t i = 4; i < log.size(); ++i) CHECK_EQ(log[i], "FT_Read handle=1 count=25 -> 0 received=25");
 }
 
 // After the set number of bytes the device is gone: exactly those bytes, then error reads.
 void deviceFailsAfterItsBytes() {
   setUpDevice(nullptr, "0", "1000");
-  settings.bufsize = 64;
-  if (!CHECK_EQ(DeviceLink::open(), 0)) return;
+  DeviceReader device(64);
+  if (!CHECK(device.open() == OpenResult::Opened)) return;
   const std::vector<uint8_t> expected = patternFrames(1)[0];
-  std::vector<uint8_t> served;
-  uint8_t byte = 0;
-  while (served.size() < 5000 && StreamReader::nextByte(byte) == 0) served.push_back(byte);
+  const std::vector<uint8_t> served = device.serve(5000);
   CHECK_EQ(served.size(), size_t{1000});
   CHECK(std::equal(served.begin(), served.end(), expected.begin()));
-  CHECK(StreamReader::readerState.lastRefill == RefillResult::ReadFailed);
-  CHECK_EQ(StreamReader::readerState.lastReadStatus, FT_IO_ERROR);
-  CHECK_EQ(StreamReader::nextByte(byte), 1);  // and it stays gone
+  CHECK(device.reader.lastRefill() == ReadResult::ReadFailed);
+  CHECK_EQ(device.link.lastStatus(), FT_IO_ERROR);
+  CHECK(device.serve(1).empty());  // and it stays gone
   const std::vector<std::string> log = readLines("device.log");
   if (!CHECK(log.size() >= 3)) return;
   CHECK_EQ(log[log.size() - 3], "FT_Read handle=1 count=64 -> 0 received=40");  // 15 x 64 + 40
@@ -252,8 +297,8 @@ void deviceFailsAfterItsBytes() {
 // Only flag 2 with the exact description opens; only the open handle is accepted.
 void onlyTheOpenDeviceAnswers() {
   setUpDevice(nullptr, "0", nullptr);
-  if (!CHECK(D2xxLibrary::bind() == D2xxLibrary::BindResult::Bound)) return;
-  const D2xxFunctions& d2xx = D2xxLibrary::functions;
+  const D2xxFunctions& d2xx = driver();
+  if (d2xx.openEx == nullptr) return;
   FT_HANDLE handle = nullptr;
   CHECK_EQ(d2xx.openEx(const_cast<char*>("KESTRAVU "), 2, &handle), FT_DEVICE_NOT_FOUND);
   CHECK_EQ(d2xx.openEx(const_cast<char*>("kestravu"), 2, &handle), FT_DEVICE_NOT_FOUND);
@@ -285,28 +330,27 @@ void onlyTheOpenDeviceAnswers() {
   CHECK_EQ(d2xx.read(handle, buffer, 8, &received), FT_INVALID_HANDLE);
   CHECK_EQ(d2xx.close(second), FT_OK);
 
-  SetEnvironmentVariableA("KESTRAVU_SIM_ABSENT", "1");  // unplugged
+  setEnvironment("KESTRAVU_SIM_ABSENT", "1");  // unplugged
   CHECK_EQ(d2xx.openEx(const_cast<char*>("KESTRAVU"), 2, &second), FT_DEVICE_NOT_FOUND);
 }
 
 void absentDeviceFailsTheOpen() {
   setUpDevice(nullptr, "0", nullptr);
-  SetEnvironmentVariableA("KESTRAVU_SIM_ABSENT", "1");
-  CHECK_EQ(DeviceLink::open(), 1);
-  CHECK(DeviceLink::linkState.lastOpen == DeviceLink::OpenResult::DeviceNotFound);
-  CHECK_EQ(DeviceLink::linkState.lastOpenStatus, FT_DEVICE_NOT_FOUND);
+  setEnvironment("KESTRAVU_SIM_ABSENT", "1");
+  DeviceReader device(kDefaultReadSize);
+  CHECK(device.open() == OpenResult::DeviceNotFound);
+  CHECK_EQ(device.link.lastStatus(), FT_DEVICE_NOT_FOUND);
   CHECK_EQ(readLines("device.log"), std::vector<std::string>{"FT_OpenEx description=KESTRAVU flags=2 -> 2"});
 
   // Attached, but its stream file cannot be read: the open fails until the file is there.
-  SetEnvironmentVariableA("KESTRAVU_SIM_ABSENT", "0");
-  DeleteFileA("later.kvs");
-  SetEnvironmentVariableA("KESTRAVU_SIM_STREAM", "later.kvs");
-  CHECK_EQ(DeviceLink::open(), 1);
-  CHECK_EQ(DeviceLink::linkState.lastOpenStatus, FT_DEVICE_NOT_OPENED);
+  setEnvironment("KESTRAVU_SIM_ABSENT", "0");
+  std::remove("later.kvs");
+  setEnvironment("KESTRAVU_SIM_STREAM", "later.kvs");
+  CHECK(device.open() == OpenResult::DeviceNotFound);
+  CHECK_EQ(device.link.lastStatus(), FT_DEVICE_NOT_OPENED);
   writeFile("later.kvs", {0x01, 0x81});
-  CHECK_EQ(DeviceLink::open(), 0);
-  uint8_t byte = 0;
-  CHECK(StreamReader::nextByte(byte) == 0 && byte == 0x01);
+  CHECK(device.open() == OpenResult::Opened);
+  CHECK(device.serve(1) == std::vector<uint8_t>{0x01});
 }
 
 // A reopen at a new size: the device's stream goes on where it was, leftovers first.
@@ -315,14 +359,12 @@ void reopenContinuesTheStream() {
   for (size_t i = 0; i < stream.size(); ++i) stream[i] = static_cast<uint8_t>(i * 7);
   writeFile("counting.kvs", stream);
   setUpDevice("counting.kvs", "0", nullptr);
-  settings.bufsize = 32;
-  if (!CHECK_EQ(DeviceLink::open(), 0)) return;
-  std::vector<uint8_t> served;
-  uint8_t byte = 0;
-  for (int i = 0; i < 27 && StreamReader::nextByte(byte) == 0; ++i) served.push_back(byte);
-  settings.bufsize = 64;
-  DeviceLink::reopen();
-  while (served.size() < stream.size() && StreamReader::nextByte(byte) == 0) served.push_back(byte);
+  DeviceReader device(32);
+  if (!CHECK(device.open() == OpenResult::Opened)) return;
+  std::vector<uint8_t> served = device.serve(27);
+  device.changeReadSize(64);
+  const std::vector<uint8_t> rest = device.serve(stream.size() - served.size());
+  served.insert(served.end(), rest.begin(), rest.end());
   CHECK(served == stream);
   const std::vector<std::string> log = readLines("device.log");
   const std::vector<std::string> expected = {
@@ -332,7 +374,6 @@ void reopenContinuesTheStream() {
       "FT_SetUSBParameters handle=2 in=64 out=0 -> 0", "FT_Read handle=2 count=64 -> 0 received=64"};
   if (!CHECK(log.size() >= 12)) return;
   CHECK(std::vector<std::string>(log.begin() + 4, log.begin() + 12) == expected);
-  DeviceLink::close();
 }
 
 // KESTRAVU_SIM_OPENS=1: the first open succeeds, a reopen finds no device, and the reader then
@@ -340,18 +381,15 @@ void reopenContinuesTheStream() {
 void opensBeyondTheLimitFail() {
   writeFile("short.kvs", {0x01, 0x81, 0x05, 0x10});
   setUpDevice("short.kvs", "0", nullptr);
-  SetEnvironmentVariableA("KESTRAVU_SIM_OPENS", "1");
-  settings.bufsize = 2;
-  if (!CHECK_EQ(DeviceLink::open(), 0)) return;
-  uint8_t byte = 0;
-  CHECK(StreamReader::nextByte(byte) == 0 && byte == 0x01);
-  settings.bufsize = 64;
-  DeviceLink::reopen();
-  CHECK(DeviceLink::linkState.lastOpen == DeviceLink::OpenResult::DeviceNotFound);
-  CHECK_EQ(DeviceLink::linkState.lastOpenStatus, FT_DEVICE_NOT_FOUND);
-  CHECK(StreamReader::nextByte(byte) == 0 && byte == 0x81);  // the leftover still comes
-  CHECK_EQ(StreamReader::nextByte(byte), 1);
-  CHECK(StreamReader::readerState.lastRefill == RefillResult::NotOpen);
+  setEnvironment("KESTRAVU_SIM_OPENS", "1");
+  DeviceReader device(2);
+  if (!CHECK(device.open() == OpenResult::Opened)) return;
+  CHECK(device.serve(1) == std::vector<uint8_t>{0x01});
+  device.changeReadSize(64);
+  CHECK(!device.link.isOpen());
+  CHECK_EQ(device.link.lastStatus(), FT_DEVICE_NOT_FOUND);
+  CHECK(device.serve(2) == std::vector<uint8_t>{0x81});  // the leftover still comes
+  CHECK(device.reader.lastRefill() == ReadResult::NotOpen);
   const std::vector<std::string> log = readLines("device.log");
   if (CHECK(log.size() >= 7)) {
     CHECK_EQ(log[5], std::string("FT_Close handle=1 -> 0"));
@@ -359,28 +397,34 @@ void opensBeyondTheLimitFail() {
   }
   CHECK_EQ(log.size(), 7u);  // nothing else is asked of a device that is not there
 
-  SetEnvironmentVariableA("KESTRAVU_SIM_OPENS", "2");  // read at every open: one more allowed
-  CHECK_EQ(DeviceLink::open(), 0);
-  DeviceLink::close();
-  SetEnvironmentVariableA("KESTRAVU_SIM_OPENS", "0");
-  CHECK_EQ(DeviceLink::open(), 1);
+  setEnvironment("KESTRAVU_SIM_OPENS", "2");  // read at every open: one more allowed
+  CHECK(device.open() == OpenResult::Opened);
+  device.link.close();
+  setEnvironment("KESTRAVU_SIM_OPENS", "0");
+  CHECK(device.open() == OpenResult::DeviceNotFound);
 }
 
-// Run from a folder without the library, or beside one that lacks an ordinal.
-void libraryProblemFailsTheOpen(DeviceLink::OpenResult expected) {
-  CHECK_EQ(DeviceLink::open(), 1);
-  CHECK_EQ(static_cast<int>(DeviceLink::linkState.lastOpen), static_cast<int>(expected));
+// Run where no library is found, or where the one found lacks a function: the library does not
+// load, nothing of it is used, and a link over its empty table fails every open and read.
+void libraryProblemFailsTheOpen(D2xxLibrary::LoadResult expected) {
+  CHECK(library.load() == expected);
+  const D2xxFunctions& none = library.functions();
+  CHECK(none.openEx == nullptr && none.setTimeouts == nullptr && none.read == nullptr && none.close == nullptr);
+  D2xxLink link(none);
+  StreamReader reader(link);
+  CHECK(link.open(kDefaultReadSize) == OpenResult::LibraryMissing);
   uint8_t byte = 0;
-  CHECK_EQ(StreamReader::nextByte(byte), 1);
-  CHECK(StreamReader::readerState.lastRefill == RefillResult::NotOpen);
-  DeviceLink::reopen();
-  DeviceLink::close();
+  CHECK_EQ(reader.nextByte(byte), 1);
+  CHECK(reader.lastRefill() == ReadResult::NotOpen);
+  link.reopen(kDefaultReadSize);
+  link.close();
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   std::setvbuf(stdout, nullptr, _IONBF, 0);
+  if (argc > 1 && std::strcmp(argv[1], "--linked") == 0) linkedDevice = true, --argc, ++argv;
   const std::string name = argc > 1 ? argv[1] : "";
   if (name == "stream") streamFileDecodesAsFromMemory();
   else if (name == "pattern" || name == "pattern-file")
@@ -392,9 +436,9 @@ int main(int argc, char** argv) {
   else if (name == "absent") absentDeviceFailsTheOpen();
   else if (name == "reopen") reopenContinuesTheStream();
   else if (name == "opens") opensBeyondTheLimitFail();
-  else if (name == "no-library") libraryProblemFailsTheOpen(DeviceLink::OpenResult::LibraryMissing);
-  else if (name == "missing-function") libraryProblemFailsTheOpen(DeviceLink::OpenResult::FunctionMissing);
+  else if (name == "no-library") libraryProblemFailsTheOpen(D2xxLibrary::LoadResult::LibraryMissing);
+  else if (name == "missing-function") libraryProblemFailsTheOpen(D2xxLibrary::LoadResult::FunctionMissing);
   else return std::printf("unknown case '%s'\n", name.c_str()), 2;
-  std::printf("%s: %d failed checks\n", name.c_str(), SimCheck::failures);
-  return SimCheck::failures == 0 ? 0 : 1;
+  std::printf("%s: %d failed checks\n", name.c_str(), Check::failures);
+  return Check::failures == 0 ? 0 : 1;
 }

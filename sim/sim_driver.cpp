@@ -1,0 +1,118 @@
+// The six driver functions of the simulated device, each logged with its arguments and status.
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include "sim_device.h"
+#include "sim_link.h"
+
+namespace SimDevice {
+namespace {
+
+constexpr FT_STATUS kInvalidParameter = 6;
+
+// One line per call, flushed at once so that a test can follow it while the program runs.
+__attribute__((format(printf, 1, 2))) void logLine(const char* format, ...) {
+  if (!device.logChecked) {
+    device.logChecked = true;
+    if (const char* path = setting("KESTRAVU_SIM_LOG")) device.log = std::fopen(path, "a");
+  }
+  if (device.log == nullptr) return;
+  va_list arguments;
+  va_start(arguments, format);
+  std::vfprintf(device.log, format, arguments);
+  va_end(arguments);
+  std::fputc('\n', device.log);
+  std::fflush(device.log);
+}
+
+uint32_t handleNumber(FT_HANDLE handle) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(handle)); }
+
+bool isOpen(FT_HANDLE handle) { return device.openHandle != 0 && handleNumber(handle) == device.openHandle; }
+
+FT_STATUS openStatus(void* searchArgument, uint32_t flags, FT_HANDLE* handle) {
+  if (flagSet("KESTRAVU_SIM_ABSENT") || opensUsedUp()) return FT_DEVICE_NOT_FOUND;
+  if (handle == nullptr) return kInvalidParameter;
+  if (flags != FT_OPEN_BY_DESCRIPTION || searchArgument == nullptr ||
+      std::strcmp(static_cast<const char*>(searchArgument), "KESTRAVU") != 0)
+    return FT_DEVICE_NOT_FOUND;
+  if (device.openHandle != 0) return FT_DEVICE_NOT_OPENED;  // one program at a time
+  if (!device.pluggedIn && !plugIn()) return FT_DEVICE_NOT_OPENED;
+  device.openHandle = ++device.handlesIssued;
+  device.readTimeoutMs = 0;
+  *handle = reinterpret_cast<FT_HANDLE>(static_cast<uintptr_t>(device.openHandle));
+  return FT_OK;
+}
+
+// Waits until `count` bytes arrived or the read time-out passed, then reports what arrived.
+FT_STATUS readStatus(FT_HANDLE handle, void* buffer, uint32_t count, uint32_t* received) {
+  if (!isOpen(handle)) return FT_INVALID_HANDLE;
+  if (buffer == nullptr || received == nullptr) return kInvalidParameter;
+  *received = 0;
+  uint64_t limit = count;
+  if (device.failAfterBytes >= 0) {
+    uint64_t failAfter = static_cast<uint64_t>(device.failAfterBytes);
+    if (device.bytesDelivered >= failAfter) return FT_IO_ERROR;
+    if (failAfter - device.bytesDelivered < limit) limit = failAfter - device.bytesDelivered;  // unplugged mid-read
+  }
+  *received = static_cast<uint32_t>(waitForArrivals(static_cast<uint8_t*>(buffer), limit, device.readTimeoutMs));
+  return FT_OK;
+}
+
+FT_STATUS D2XX_CALL openEx(void* searchArgument, uint32_t flags, FT_HANDLE* handle) {
+  FT_STATUS status = openStatus(searchArgument, flags, handle);
+  bool named = (flags == 1 || flags == FT_OPEN_BY_DESCRIPTION) && searchArgument != nullptr;
+  if (status == FT_OK)
+    logLine("FT_OpenEx description=%s flags=%u -> 0 handle=%u", static_cast<const char*>(searchArgument), flags,
+            device.openHandle);
+  else if (named)
+    logLine("FT_OpenEx description=%s flags=%u -> %u", static_cast<const char*>(searchArgument), flags, status);
+  else
+    logLine("FT_OpenEx argument=%p flags=%u -> %u", searchArgument, flags, status);
+  return status;
+}
+
+FT_STATUS D2XX_CALL setBitMode(FT_HANDLE handle, uint8_t mask, uint8_t mode) {
+  FT_STATUS status = isOpen(handle) ? FT_OK : FT_INVALID_HANDLE;
+  logLine("FT_SetBitMode handle=%u mask=%u mode=%u -> %u", handleNumber(handle), unsigned{mask}, unsigned{mode},
+          status);
+  return status;
+}
+
+FT_STATUS D2XX_CALL setUSBParameters(FT_HANDLE handle, uint32_t inTransferSize, uint32_t outTransferSize) {
+  FT_STATUS status = isOpen(handle) ? FT_OK : FT_INVALID_HANDLE;
+  logLine("FT_SetUSBParameters handle=%u in=%u out=%u -> %u", handleNumber(handle), inTransferSize,
+          outTransferSize, status);
+  return status;
+}
+
+FT_STATUS D2XX_CALL setTimeouts(FT_HANDLE handle, uint32_t readTimeoutMs, uint32_t writeTimeoutMs) {
+  FT_STATUS status = isOpen(handle) ? FT_OK : FT_INVALID_HANDLE;
+  if (status == FT_OK) device.readTimeoutMs = readTimeoutMs;
+  logLine("FT_SetTimeouts handle=%u read=%u write=%u -> %u", handleNumber(handle), readTimeoutMs, writeTimeoutMs,
+          status);
+  return status;
+}
+
+FT_STATUS D2XX_CALL read(FT_HANDLE handle, void* buffer, uint32_t count, uint32_t* received) {
+  FT_STATUS status = readStatus(handle, buffer, count, received);
+  logLine("FT_Read handle=%u count=%u -> %u received=%u", handleNumber(handle), count, status,
+          status == FT_OK ? *received : 0u);
+  return status;
+}
+
+FT_STATUS D2XX_CALL close(FT_HANDLE handle) {
+  FT_STATUS status = isOpen(handle) ? FT_OK : FT_INVALID_HANDLE;
+  if (status == FT_OK) device.openHandle = 0;
+  logLine("FT_Close handle=%u -> %u", handleNumber(handle), status);
+  return status;
+}
+
+constexpr D2xxFunctions kFunctions{openEx, setBitMode, setUSBParameters, setTimeouts, read, close};
+
+}  // namespace
+
+const D2xxFunctions& d2xxFunctions() { return kFunctions; }
+
+}  // namespace SimDevice

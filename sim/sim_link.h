@@ -1,0 +1,12 @@
+// The simulated capture device linked into a program instead of loaded as the driver library:
+// its six driver functions as a table, for `D2xxLink link(SimDevice::d2xxFunctions());`. It is
+// the device the stand-in libraries serve, set up by the same KESTRAVU_SIM_* variables
+// (sim_device.h), and like a driver library's device there is one per process.
+#pragma once
+#include "d2xx.h"
+
+namespace SimDevice {
+
+const D2xxFunctions& d2xxFunctions();
+
+}  // namespace SimDevice
