@@ -10,7 +10,7 @@ if(TARGET device_sim)
   target_link_libraries(sim_tests PRIVATE kestravu_link kestravu_sim kestravu_stream)
 
   add_library(partial_d2xx SHARED ${CMAKE_CURRENT_LIST_DIR}/sim/partial_d2xx.cpp)
-  target_include_directories(partial_d2xx PRIVATE ${CMAKE_SOURCE_DIR}/link)
+  target_link_libraries(partial_d2xx PRIVATE kestravu_link)  # for the driver declarations
   add_dependencies(sim_tests device_sim partial_d2xx)
 
   if(WIN32)
