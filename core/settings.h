@@ -2,6 +2,7 @@
 // "bufsize". Each front end reads and writes the file its own way; the record and the rule for
 // a read size out of range are shared.
 #pragma once
+#include <climits>
 #include <cstdint>
 
 #include "frame_buffer.h"
@@ -20,4 +21,21 @@ constexpr int32_t kMaxReadSize = 256;  // the USB read buffer's size
 // A read size outside 1 ... 256 would overrun the read buffer, so it never gets past here.
 constexpr int32_t sanitizedReadSize(int32_t readSize) {
   return readSize >= 1 && readSize <= kMaxReadSize ? readSize : kDefaultReadSize;
+}
+
+// A number typed by the user, read as C's atoi reads it but clamped instead of overflowing:
+// leading blanks, an optional sign, then decimal digits up to the first other character; text
+// without digits gives 0.
+inline int32_t parseNumber(const char* text) {
+  auto isBlank = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+  while (isBlank(*text)) ++text;
+  const bool negative = *text == '-';
+  if (*text == '-' || *text == '+') ++text;
+  int64_t magnitude = 0;
+  for (; *text >= '0' && *text <= '9'; ++text) {
+    magnitude = magnitude * 10 + (*text - '0');
+    if (magnitude > int64_t{INT32_MAX} + 1) magnitude = int64_t{INT32_MAX} + 1;
+  }
+  if (negative) return static_cast<int32_t>(-magnitude);
+  return static_cast<int32_t>(magnitude > INT32_MAX ? INT32_MAX : magnitude);
 }

@@ -4,13 +4,16 @@
 set -euo pipefail
 
 native_packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev libpng-dev
-                 libftdi1-dev clang libclang-rt-14-dev libavformat-dev libavcodec-dev libswscale-dev libavutil-dev)
+                 libftdi1-dev qt6-base-dev clang libclang-rt-14-dev
+                 libavformat-dev libavcodec-dev libswscale-dev libavutil-dev)
+# The Debian package: dpkg-dev and file find its dependencies; ImageMagick draws its icons.
+package_packages=(dpkg-dev file imagemagick)
 windows_packages=(g++-mingw-w64-i686 binutils-mingw-w64-i686)
 # fonts-wine brings the Marlett font that Wine draws caption buttons and menu check marks with;
 # the IPA Gothic font draws the Japanese messages.
-desktop_packages=(wine wine32:i386 wine64 fonts-wine fonts-ipafont-gothic xvfb xdotool imagemagick x11-utils)
+desktop_packages=(wine wine32:i386 wine64 fonts-wine fonts-ipafont-gothic xvfb xdotool x11-utils)
 
-want=("${native_packages[@]}" "${windows_packages[@]}")
+want=("${native_packages[@]}" "${package_packages[@]}" "${windows_packages[@]}")
 [ "${1:-}" = "--native-only" ] || want+=("${desktop_packages[@]}")
 
 missing=()

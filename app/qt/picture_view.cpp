@@ -1,0 +1,42 @@
+#include "picture_view.h"
+
+#include <QPainter>
+#include <algorithm>
+
+PictureView::PictureView(const FrameBuffer& picture, QWidget* parent)
+    : QWidget(parent),
+      buffer_(reinterpret_cast<const uchar*>(picture.pixels.get()), kBufferWidth, kBufferHeight,
+              kBufferWidth * 4, QImage::Format_RGB32) {
+  // Every pixel is painted each time, and the picture's top byte is 0, not the opaque 0xFF that
+  // the format stands for: without this, a grab would come back transparent.
+  setAttribute(Qt::WA_OpaquePaintEvent);
+  setWide(false);
+}
+
+void PictureView::setWide(bool wide) {
+  pictureSize_ = wide ? QSize(kBufferWidth, kBufferHeight) : QSize(kPictureWidth, kPictureHeight);
+  setFixedSize(pictureSize_);
+  update();
+}
+
+// Drawn in device pixels at a whole multiple of the picture's size, so that each picture pixel
+// becomes a sharp square at any display scale; a fractional scale leaves a black margin
+// around the centred picture instead of blurring it.
+void PictureView::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  const qreal ratio = devicePixelRatioF();
+  const QSize device = (QSizeF(size()) * ratio).toSize();
+  const int scale = std::max(
+      1, std::min(device.width() / pictureSize_.width(), device.height() / pictureSize_.height()));
+  const QSize drawn = pictureSize_ * scale;
+  const QPoint origin((device.width() - drawn.width()) / 2, (device.height() - drawn.height()) / 2);
+
+  painter.scale(1 / ratio, 1 / ratio);
+  painter.setCompositionMode(QPainter::CompositionMode_Source);
+  if (drawn != device) painter.fillRect(QRect(QPoint(0, 0), device), Qt::black);
+  // The buffer's row 0 is the picture's bottom line: the rows are drawn upwards.
+  painter.translate(origin.x(), origin.y() + drawn.height());
+  painter.scale(scale, -scale);
+  const QRect picture(QPoint(0, 0), pictureSize_);
+  painter.drawImage(picture, buffer_, picture);
+}

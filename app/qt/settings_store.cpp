@@ -1,0 +1,172 @@
+#include "settings_store.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QStandardPaths>
+#include <optional>
+#include <vector>
+
+namespace {
+
+constexpr char kSection[] = "section";
+constexpr char kFileName[] = "KESTRAVU.ini";
+constexpr char kFolderName[] = "kestravu";
+constexpr int32_t kMissing = -1;  // as the Windows program reads a key: -1 leaves the default
+constexpr const char* kKeys[] = {"wide", "scr4", "bufsize"};
+
+// One line of the file with its own line end, so that a rewrite keeps CRLF and LF as found.
+struct Line {
+  QByteArray text;
+  QByteArray end;
+};
+
+std::vector<Line> splitLines(const QByteArray& content) {
+  std::vector<Line> lines;
+  qsizetype start = 0;
+  while (start < content.size()) {
+    qsizetype newline = content.indexOf('\n', start);
+    if (newline < 0) {
+      lines.push_back({content.mid(start), {}});
+      break;
+    }
+    qsizetype textEnd = newline > start && content[newline - 1] == '\r' ? newline - 1 : newline;
+    lines.push_back(
+        {content.mid(start, textEnd - start), content.mid(textEnd, newline + 1 - textEnd)});
+    start = newline + 1;
+  }
+  return lines;
+}
+
+// The name in a "[name]" line; a UTF-8 byte order mark, as some Windows editors write, is skipped.
+std::optional<QByteArray> sectionName(QByteArray text) {
+  if (text.startsWith("\xEF\xBB\xBF")) text.remove(0, 3);
+  text = text.trimmed();
+  if (!text.startsWith('[')) return std::nullopt;
+  qsizetype close = text.indexOf(']');
+  return text.mid(1, close < 0 ? -1 : close - 1).trimmed();
+}
+
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
+bool sameName(const QByteArray& a, const char* b) { return qstricmp(a.constData(), b) == 0; }
+
+// The lines of the first section named "section": [first, last).
+struct SectionRange {
+  size_t first, last;
+};
+
+std::optional<SectionRange> findSection(const std::vector<Line>& lines) {
+  for (size_t i = 0; i < lines.size(); ++i) {
+    std::optional<QByteArray> name = sectionName(lines[i].text);
+    if (!name || !sameName(*name, kSection)) continue;
+    size_t last = i + 1;
+    while (last < lines.size() && !sectionName(lines[last].text)) ++last;
+    return SectionRange{i + 1, last};
+  }
+  return std::nullopt;
+}
+
+// The first line of the section that holds `key`, or `range.last`.
+size_t findKey(const std::vector<Line>& lines, const SectionRange& range, const char* key) {
+  for (size_t i = range.first; i < range.last; ++i) {
+    qsizetype equals = lines[i].text.indexOf('=');
+    if (equals >= 0 && sameName(lines[i].text.left(equals).trimmed(), key)) return i;
+  }
+  return range.last;
+}
+
+int32_t* field(Settings& settings, int index) {
+  int32_t* fields[] = {&settings.wide, &settings.scr4, &settings.bufsize};
+  return fields[index];
+}
+
+QByteArray keyLine(const char* key, int32_t value) {
+  return QByteArray(key) + '=' + QByteArray::number(value);
+}
+
+// Replaces the value after the '=' and keeps the blanks around it, as a user may have spaced it.
+void replaceValue(QByteArray& text, int32_t value) {
+  qsizetype start = text.indexOf('=') + 1, end = text.size();
+  while (start < end && isBlank(text[start])) ++start;
+  while (end > start && isBlank(text[end - 1])) --end;
+  text.replace(start, end - start, QByteArray::number(value));
+}
+
+// Sets each key's value where it stands, and adds the missing keys after the section's last
+// line that is not blank, so that blank lines before the next section stay where they are.
+void writeValues(std::vector<Line>& lines, SectionRange range, Settings settings,
+                 const QByteArray& lineEnd) {
+  size_t insertAt = range.first;
+  for (size_t i = range.first; i < range.last; ++i)
+    if (!lines[i].text.trimmed().isEmpty()) insertAt = i + 1;
+  for (int index = 0; index < 3; ++index) {
+    const int32_t value = *field(settings, index);
+    size_t at = findKey(lines, range, kKeys[index]);
+    if (at != range.last) {
+      replaceValue(lines[at].text, value);
+      continue;
+    }
+    if (insertAt > 0 && lines[insertAt - 1].end.isEmpty()) lines[insertAt - 1].end = lineEnd;
+    lines.insert(lines.begin() + static_cast<long>(insertAt),
+                 Line{keyLine(kKeys[index], value), lineEnd});
+    ++insertAt, ++range.last;
+  }
+}
+
+}  // namespace
+
+QString SettingsStore::defaultPath() {
+  return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + '/' +
+         QLatin1String(kFolderName) + '/' + QLatin1String(kFileName);
+}
+
+Settings SettingsStore::load() const {
+  Settings settings;
+  QFile file(path_);
+  if (file.open(QIODevice::ReadOnly)) {
+    const std::vector<Line> lines = splitLines(file.readAll());
+    if (std::optional<SectionRange> range = findSection(lines)) {
+      for (int index = 0; index < 3; ++index) {
+        size_t at = findKey(lines, *range, kKeys[index]);
+        if (at == range->last) continue;
+        const QByteArray& text = lines[at].text;
+        int32_t value = parseNumber(text.mid(text.indexOf('=') + 1).constData());
+        if (value != kMissing) *field(settings, index) = value;
+      }
+    }
+  }
+  settings.bufsize = sanitizedReadSize(settings.bufsize);
+  return settings;
+}
+
+bool SettingsStore::save(const Settings& settings) const {
+  QByteArray content;
+  QFile existing(path_);
+  if (existing.exists()) {
+    if (!existing.open(QIODevice::ReadOnly)) return false;
+    content = existing.readAll();
+    existing.close();
+  }
+  std::vector<Line> lines = splitLines(content);
+  QByteArray lineEnd = "\n";
+  for (const Line& line : lines)
+    if (!line.end.isEmpty()) {
+      lineEnd = line.end;
+      break;
+    }
+  std::optional<SectionRange> range = findSection(lines);
+  if (!range) {
+    if (!lines.empty() && lines.back().end.isEmpty()) lines.back().end = lineEnd;
+    lines.push_back({QByteArray("[") + kSection + ']', lineEnd});
+    range = SectionRange{lines.size(), lines.size()};
+  }
+  writeValues(lines, *range, settings, lineEnd);
+
+  if (!QDir().mkpath(QFileInfo(path_).absolutePath())) return false;
+  QSaveFile file(path_);
+  if (!file.open(QIODevice::WriteOnly)) return false;
+  for (const Line& line : lines) file.write(line.text + line.end);
+  return file.commit();
+}

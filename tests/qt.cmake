@@ -1,0 +1,43 @@
+# The native viewer (kestravu, Qt): its window, dialog, start-up and settings file in-process on
+# the offscreen platform over the simulated device's libftd2xx.so, and one run on a virtual X
+# display driven with real key presses.
+if(KESTRAVU_QT AND TARGET kestravu AND TARGET device_sim)
+  find_package(Qt6 REQUIRED COMPONENTS Test)
+  add_executable(qt_tests ${CMAKE_CURRENT_LIST_DIR}/qt/viewer_tests.cpp ${CMAKE_CURRENT_LIST_DIR}/qt/harness.cpp
+                          ${CMAKE_CURRENT_LIST_DIR}/qt/harness.h)
+  set_target_properties(qt_tests PROPERTIES AUTOMOC ON)
+  target_link_libraries(qt_tests PRIVATE kestravu_qt kestravu_link Qt6::Test)
+  target_compile_definitions(qt_tests PRIVATE KESTRAVU_STREAM_TOOL="$<TARGET_FILE:kestravu-stream>")
+  add_dependencies(qt_tests kestravu-stream device_sim)
+
+  set(qt_environment QT_QPA_PLATFORM=offscreen LD_LIBRARY_PATH=$<TARGET_FILE_DIR:device_sim>)
+  function(add_qt_test name function)
+    add_test(NAME qt.${name} COMMAND qt_tests ${function})
+    set_tests_properties(qt.${name} PROPERTIES ENVIRONMENT "${qt_environment};${ARGN}" TIMEOUT 60)
+  endfunction()
+  add_qt_test(picture picture)
+  add_qt_test(picture_display_scale_2 picture QT_SCALE_FACTOR=2)
+  add_qt_test(picture_display_scale_1_5 picture QT_SCALE_FACTOR=1.5)
+  add_qt_test(title_nine_frames title:nine)
+  add_qt_test(title_ten_frames title:ten)
+  add_qt_test(dialog dialog)
+  add_qt_test(device_absent deviceAbsent)
+  add_qt_test(device_stops deviceStops)
+  add_qt_test(device_unplugged deviceUnplugged)
+  add_qt_test(quit_keeps_other_settings quitKeepsOtherSettings)
+  add_qt_test(settings_file settingsFile)
+
+  add_test(NAME qt.version COMMAND kestravu --version)
+  set_tests_properties(qt.version PROPERTIES PASS_REGULAR_EXPRESSION "^kestravu ${PROJECT_VERSION}\n$")
+  add_test(NAME qt.help COMMAND kestravu --help)
+  set_tests_properties(qt.help PROPERTIES PASS_REGULAR_EXPRESSION "Usage: .*kestravu.*--version")
+
+  find_program(KESTRAVU_XVFB Xvfb)
+  find_program(KESTRAVU_XDOTOOL xdotool)
+  if(KESTRAVU_XVFB AND KESTRAVU_XDOTOOL)
+    add_test(NAME qt.smoke_on_x_display
+             COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/qt/smoke_x_display.sh $<TARGET_FILE:kestravu>
+                     $<TARGET_FILE_DIR:device_sim>)
+    set_tests_properties(qt.smoke_on_x_display PROPERTIES TIMEOUT 60)
+  endif()
+endif()

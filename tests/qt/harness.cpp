@@ -1,0 +1,119 @@
+#include "harness.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QProcess>
+#include <QTest>
+#include <QTimer>
+
+#include "linux_link.h"
+
+namespace Harness {
+
+namespace {
+
+bool runStreamTool(const QStringList& arguments) {
+  QProcess tool;
+  tool.start(QStringLiteral(KESTRAVU_STREAM_TOOL), arguments);
+  const bool ran = tool.waitForFinished(60000) && tool.exitStatus() == QProcess::NormalExit &&
+                   tool.exitCode() == 0;
+  if (!ran)
+    qWarning("kestravu-stream %s: %s", qPrintable(arguments.join(' ')),
+             tool.readAllStandardError().constData());
+  return ran;
+}
+
+// Polls until `ready` gives a widget, then runs `act` on it from the event loop.
+void whenShown(std::function<QWidget*()> ready, std::function<void(QWidget*)> act) {
+  QTimer::singleShot(10, qApp, [ready, act] {
+    if (QWidget* widget = ready(); widget != nullptr && widget->isVisible()) return act(widget);
+    whenShown(ready, act);
+  });
+}
+
+}  // namespace
+
+void setUpDevice(const char* name, const QByteArray& value) {
+  qputenv(QByteArray("KESTRAVU_SIM_") + name, value);
+}
+
+QString patternStream(const QString& directory, int frames) {
+  const QString stream = directory + QStringLiteral("/pattern-%1.stream").arg(frames);
+  runStreamTool({QStringLiteral("pattern"), QStringLiteral("-o"), stream,
+                 QStringLiteral("--frames"), QString::number(frames)});
+  return stream;
+}
+
+QImage referencePicture(const QString& stream, const QString& directory, PictureMode mode,
+                        int frame) {
+  const QString output =
+      directory + QStringLiteral("/decoded-%1%2").arg(mode.wide).arg(mode.screen4);
+  QStringList arguments = {QStringLiteral("decode"), stream, output};
+  if (mode.wide) arguments << QStringLiteral("--wide");
+  if (mode.screen4) arguments << QStringLiteral("--screen4");
+  if (!runStreamTool(arguments)) return {};
+  return QImage(output + QStringLiteral("/frame-%1.png").arg(frame, 5, 10, QLatin1Char('0')))
+      .convertToFormat(QImage::Format_RGB32);
+}
+
+int differingPixels(const QImage& grabbed, const QImage& reference) {
+  const QImage shown = grabbed.convertToFormat(QImage::Format_RGB32);
+  if (reference.isNull() || shown.width() < reference.width() ||
+      shown.height() < reference.height())
+    return -1;
+  const int scale =
+      std::min(shown.width() / reference.width(), shown.height() / reference.height());
+  const int left = (shown.width() - scale * reference.width()) / 2;
+  const int top = (shown.height() - scale * reference.height()) / 2;
+  int differing = 0;
+  for (int y = 0; y < shown.height(); ++y) {
+    for (int x = 0; x < shown.width(); ++x) {
+      const int pictureX = x - left, pictureY = y - top;
+      const bool inside = pictureX >= 0 && pictureY >= 0 && pictureX < scale * reference.width() &&
+                          pictureY < scale * reference.height();
+      const QRgb expected =
+          inside ? reference.pixel(pictureX / scale, pictureY / scale) : qRgb(0, 0, 0);
+      differing += shown.pixel(x, y) != expected;
+    }
+  }
+  return differing;
+}
+
+QAction* action(QWidget* window, const QString& text) {
+  for (QAction* candidate : window->findChildren<QAction*>())
+    if (candidate->text() == text) return candidate;
+  qWarning("no command %s", qPrintable(text));
+  return nullptr;
+}
+
+void whenModalShown(std::function<void(QWidget*)> act) {
+  whenShown([] { return QApplication::activeModalWidget(); }, act);
+}
+
+void whenMainWindowShown(std::function<void(MainWindow*)> act) {
+  whenShown(
+      [] {
+        for (QWidget* widget : QApplication::topLevelWidgets())
+          if (auto* window = qobject_cast<MainWindow*>(widget))
+            return static_cast<QWidget*>(window);
+        return static_cast<QWidget*>(nullptr);
+      },
+      [act](QWidget* window) { act(static_cast<MainWindow*>(window)); });
+}
+
+bool RunningViewer::start() {
+  LinuxBackend backend = LinuxBackend::Libftdi;
+  link = makeLinuxLink(clock, &backend);
+  if (backend != LinuxBackend::VendorD2xx) {
+    qWarning("the simulated device's libftd2xx.so is not on the library path");
+    return false;
+  }
+  viewer = std::make_unique<Viewer>(*link, clock);
+  if (viewer->openDevice(settings.bufsize) != OpenResult::Opened || !viewer->allocateBuffers())
+    return false;
+  window = std::make_unique<MainWindow>(*viewer, settings);
+  window->show();
+  return QTest::qWaitForWindowExposed(window.get());
+}
+
+}  // namespace Harness

@@ -1,0 +1,54 @@
+// What the viewer's tests share: the viewer's window over the simulated device (the stand-in
+// libftd2xx.so on the library path, reached through the program's own link), streams and
+// reference pictures from the stream tool, and ways to reach windows a running program opens.
+#pragma once
+#include <QImage>
+#include <QString>
+#include <QTemporaryDir>
+#include <functional>
+#include <memory>
+
+#include "clock.h"
+#include "main_window.h"
+#include "settings.h"
+#include "viewer.h"
+
+class QAction;
+class QWidget;
+
+namespace Harness {
+
+// Sets KESTRAVU_SIM_NAME for the simulated device, which reads its set-up at the first open.
+void setUpDevice(const char* name, const QByteArray& value);
+
+// `kestravu-stream pattern` with `frames` frames, written into `directory`.
+QString patternStream(const QString& directory, int frames);
+// `kestravu-stream decode` of the stream: frame `frame` (from 0) as the tool draws it.
+QImage referencePicture(const QString& stream, const QString& directory, PictureMode mode,
+                        int frame);
+
+// Pixels of the grabbed view that differ from `reference` drawn at the largest whole scale
+// that fits the grab's device pixels, centred, on black.
+int differingPixels(const QImage& grabbed, const QImage& reference);
+
+// The window's command with this menu text, e.g. "&Wide".
+QAction* action(QWidget* window, const QString& text);
+
+// Runs `act` on the next modal widget, or on the main window, once it is shown; used before a
+// call that only returns after the test's action.
+void whenModalShown(std::function<void(QWidget*)> act);
+void whenMainWindowShown(std::function<void(MainWindow*)> act);
+
+// The viewer as the program sets it up, with the window shown.
+struct RunningViewer {
+  SteadyClock clock;
+  std::unique_ptr<DeviceLink> link;
+  std::unique_ptr<Viewer> viewer;
+  Settings settings;
+  std::unique_ptr<MainWindow> window;
+
+  // False, with a test failure, when the device or the window did not come up.
+  bool start();
+};
+
+}  // namespace Harness
