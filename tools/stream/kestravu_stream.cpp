@@ -1,11 +1,15 @@
 // kestravu-stream: looks at capture streams without the device. Decodes a stream into PNG
 // pictures with the program's own decoder, tells what a stream holds, encodes PNG pictures
-// into a stream and writes the built-in test pattern. Bad input ends it with status 2 and
-// one line on stderr; outputs are written under a temporary name and renamed when complete.
+// into a stream, writes the built-in test pattern and exports a stream to a video file. Bad
+// input ends it with status 2 and one line on stderr; outputs are written under a temporary
+// name and renamed when complete.
 #include <png.h>
+#include <strings.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +20,7 @@
 #include "frame_decoder.h"
 #include "stream_encoder.h"
 #include "test_pattern.h"
+#include "video_writer.h"
 
 namespace {
 
@@ -25,7 +30,8 @@ using FrameFormat::kCellsPerLine;
 constexpr int kBadInput = 2;
 constexpr const char* kUsage =
     "usage: kestravu-stream decode STREAM OUTDIR [--wide] [--screen4] | info STREAM | "
-    "encode -o STREAM [--key-every N] IMAGE.png... | pattern -o STREAM [--frames N]";
+    "encode -o STREAM [--key-every N] IMAGE.png... | pattern -o STREAM [--frames N] | "
+    "video STREAM OUT.mkv|OUT.mp4 [--wide] [--screen4] [--fps N]";
 
 __attribute__((format(printf, 1, 2))) int fail(const char* format, ...) {
   std::fputs("kestravu-stream: ", stderr);
@@ -44,15 +50,16 @@ struct Options {
   const char* output = nullptr;
   long keyEvery = 60;
   long frames = 600;
+  long framesPerSecond = 60;
   bool wide = false;
   bool screen4 = false;
 };
 
-bool parseCount(const char* text, long& value) {
+bool parseCount(const char* text, long maximum, long& value) {
   char* end = nullptr;
   errno = 0;
   value = std::strtol(text, &end, 10);
-  return errno == 0 && end != text && *end == '\0' && value >= 1 && value <= 10000000;
+  return errno == 0 && end != text && *end == '\0' && value >= 1 && value <= maximum;
 }
 
 // `allowed` lists the options of the command, e.g. "--wide --screen4". Returns 0 or kBadInput.
@@ -60,7 +67,7 @@ int parseOptions(int argc, char** argv, const char* allowed, Options& options) {
   for (int i = 0; i < argc; ++i) {
     const char* argument = argv[i];
     bool takesValue = !std::strcmp(argument, "-o") || !std::strcmp(argument, "--key-every") ||
-                      !std::strcmp(argument, "--frames");
+                      !std::strcmp(argument, "--frames") || !std::strcmp(argument, "--fps");
     if (argument[0] != '-' || argument[1] == '\0') {
       options.operands.push_back(argument);
       continue;
@@ -71,9 +78,12 @@ int parseOptions(int argc, char** argv, const char* allowed, Options& options) {
     if (takesValue && i + 1 == argc) return fail("option '%s' needs a value", argument);
     if (!std::strcmp(argument, "-o")) {
       options.output = argv[++i];
+    } else if (!std::strcmp(argument, "--fps")) {
+      if (!parseCount(argv[++i], 1000, options.framesPerSecond))
+        return fail("option '%s' needs a whole number from 1 to 1000, not '%s'", argument, argv[i]);
     } else if (!std::strcmp(argument, "--key-every") || !std::strcmp(argument, "--frames")) {
       long& target = !std::strcmp(argument, "--frames") ? options.frames : options.keyEvery;
-      if (!parseCount(argv[++i], target))
+      if (!parseCount(argv[++i], 10000000, target))
         return fail("option '%s' needs a whole number from 1 to 10000000, not '%s'", argument, argv[i]);
     } else {
       (!std::strcmp(argument, "--wide") ? options.wide : options.screen4) = true;
@@ -238,6 +248,39 @@ int writeFrame(const char* directory, int frame, const uint8_t* rgb, bool wide) 
               written ? std::strerror(error) : "");
 }
 
+struct PictureCount {
+  int frames = 0, callsWithoutFrame = 0;
+};
+
+// Decodes the stream and hands each picture as the window shows it to
+// `take(frame, rgb, bytesRead)` (8-bit RGB, top line first); a status from `take` ends it.
+template <typename Take>
+int forEachPicture(const std::vector<uint8_t>& stream, PictureMode mode, PictureCount& count, Take take) {
+  std::vector<uint8_t> rgb(static_cast<size_t>(kBufferWidth) * kBufferHeight * 3);
+  StreamDecoder streamDecoder;
+  if (!streamDecoder.allocate()) return fail("out of memory");
+  MemorySource source{stream.data(), stream.size()};
+  for (;;) {
+    FrameDecoder::Result result =
+        streamDecoder.decoder.decodeFrame(source, streamDecoder.picture, mode, streamDecoder.clock);
+    if (result == FrameDecoder::Result::SourceFailed) return 0;  // the end, or a frame cut off by it
+    if (result == FrameDecoder::Result::NoFrame) {
+      ++count.callsWithoutFrame;
+      continue;
+    }
+    copyPicture(streamDecoder.picture, mode.wide, rgb.data());
+    if (int status = take(count.frames, rgb.data(), source.position)) return status;
+    ++count.frames;
+  }
+}
+
+void printCount(const PictureCount& count, const char* written, const char* output, size_t bytes) {
+  std::printf("%d frames %s %s from %zu bytes", count.frames, written, output, bytes);
+  if (count.callsWithoutFrame > 0)
+    std::printf(" (gave up %d times after 1 MiB without a frame)", count.callsWithoutFrame);
+  std::printf("\n");
+}
+
 int runDecode(int argc, char** argv) {
   Options options;
   if (int status = parseOptions(argc, argv, "--wide --screen4", options)) return status;
@@ -247,28 +290,80 @@ int runDecode(int argc, char** argv) {
   if (int status = readStreamFile(options.operands[0], stream)) return status;
   if (mkdir(directory, 0777) != 0 && errno != EEXIST)
     return fail("cannot create '%s': %s", directory, std::strerror(errno));
-  std::vector<uint8_t> rgb(static_cast<size_t>(kBufferWidth) * kBufferHeight * 3);
-  StreamDecoder streamDecoder;
-  if (!streamDecoder.allocate()) return fail("out of memory");
-  const PictureMode mode{options.wide, options.screen4};
-  MemorySource source{stream.data(), stream.size()};
-  int frames = 0, callsWithoutFrame = 0;
-  for (;;) {
-    FrameDecoder::Result result =
-        streamDecoder.decoder.decodeFrame(source, streamDecoder.picture, mode, streamDecoder.clock);
-    if (result == FrameDecoder::Result::SourceFailed) break;  // the end, or a frame cut off by it
-    if (result == FrameDecoder::Result::NoFrame) {
-      ++callsWithoutFrame;
-      continue;
-    }
-    copyPicture(streamDecoder.picture, options.wide, rgb.data());
-    if (int status = writeFrame(directory, frames, rgb.data(), options.wide)) return status;
-    ++frames;
+  PictureCount count;
+  int status = forEachPicture(stream, PictureMode{options.wide, options.screen4}, count,
+                              [&](int frame, const uint8_t* rgb, size_t) {
+                                return writeFrame(directory, frame, rgb, options.wide);
+                              });
+  if (status != 0) return status;
+  printCount(count, "written to", directory, stream.size());
+  return 0;
+}
+
+bool hasExtension(const char* path, const char* extension) {
+  size_t length = std::strlen(path), extensionLength = std::strlen(extension);
+  return length > extensionLength && !strcasecmp(path + length - extensionLength, extension);
+}
+
+// "frame N (P%)" on a terminal, at most four times a second; logs get nothing.
+struct Progress {
+  bool shown = false, terminal = isatty(fileno(stderr)) != 0;
+  std::chrono::steady_clock::time_point next = std::chrono::steady_clock::now();
+
+  void update(int frame, size_t bytesRead, size_t bytes) {
+    if (!terminal || std::chrono::steady_clock::now() < next) return;
+    next += std::chrono::milliseconds(250);
+    std::fprintf(stderr, "\rframe %d (%d%%)", frame + 1, static_cast<int>(bytesRead * 100 / bytes));
+    shown = true;
   }
-  std::printf("%d frames written to %s from %zu bytes", frames, directory, stream.size());
-  if (callsWithoutFrame > 0)
-    std::printf(" (gave up %d times after 1 MiB without a frame)", callsWithoutFrame);
-  std::printf("\n");
+  void end() {
+    if (shown) std::fputc('\n', stderr);
+    shown = false;
+  }
+};
+
+int runVideo(int argc, char** argv) {
+  Options options;
+  if (int status = parseOptions(argc, argv, "--wide --screen4 --fps", options)) return status;
+  if (options.operands.size() != 2) return fail("video needs STREAM and OUT (%s)", kUsage);
+  const char* path = options.operands[1];
+  bool lossless = hasExtension(path, ".mkv");
+  if (!lossless && !hasExtension(path, ".mp4"))
+    return fail("cannot tell the video format of '%s': name it .mkv (lossless) or .mp4 (H.264)", path);
+  std::vector<uint8_t> stream;
+  if (int status = readStreamFile(options.operands[0], stream)) return status;
+  // A video that stops early would pass for the whole stream: it is written under a
+  // temporary name and renamed only when it is complete.
+  const std::string temporaryPath = std::string(path) + ".tmp";
+  VideoWriter writer;
+  Progress progress;
+  auto abandon = [&](const std::string& why) {
+    progress.end();
+    std::remove(temporaryPath.c_str());
+    return fail("cannot write '%s': %s", path, why.c_str());
+  };
+  if (!writer.open(temporaryPath, options.wide ? kBufferWidth : kPictureWidth,
+                   options.wide ? kBufferHeight : kPictureHeight, static_cast<int>(options.framesPerSecond),
+                   lossless))
+    return abandon(writer.error());
+  PictureCount count;
+  int status = forEachPicture(stream, PictureMode{options.wide, options.screen4}, count,
+                              [&](int frame, const uint8_t* rgb, size_t bytesRead) {
+                                progress.update(frame, bytesRead, stream.size());
+                                return writer.writeFrame(rgb) ? 0 : abandon(writer.error());
+                              });
+  progress.end();
+  if (status != 0) {
+    std::remove(temporaryPath.c_str());
+    return status;
+  }
+  if (count.frames == 0) {
+    std::remove(temporaryPath.c_str());
+    return fail("'%s' holds no complete frame to export", options.operands[0]);
+  }
+  if (!writer.finish()) return abandon(writer.error());
+  if (std::rename(temporaryPath.c_str(), path) != 0) return abandon(std::strerror(errno));
+  printCount(count, "exported to", path, stream.size());
   return 0;
 }
 
@@ -399,5 +494,6 @@ int main(int argc, char** argv) {
   if (!std::strcmp(command, "info")) return runInfo(argc - 2, argv + 2);
   if (!std::strcmp(command, "encode")) return runEncode(argc - 2, argv + 2);
   if (!std::strcmp(command, "pattern")) return runPattern(argc - 2, argv + 2);
+  if (!std::strcmp(command, "video")) return runVideo(argc - 2, argv + 2);
   return fail("unknown command '%s' (%s)", command, kUsage);
 }

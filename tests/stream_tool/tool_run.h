@@ -1,0 +1,38 @@
+// Runs the kestravu-stream program as a user would (KESTRAVU_STREAM_TOOL is its path) and
+// looks at what it left in a directory.
+#pragma once
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <string>
+
+#include "stream_test_support.h"
+
+struct ToolRun {
+  int status;
+  std::string out, err;
+};
+
+inline std::string readText(const std::string& path) {
+  std::ifstream file(path);
+  return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+}
+
+inline ToolRun runTool(const std::string& arguments) {
+  ScratchDirectory logs;
+  std::string command =
+      std::string(KESTRAVU_STREAM_TOOL) + " " + arguments + " >" + (logs / "out") + " 2>" + (logs / "err");
+  int raw = std::system(command.c_str());
+  return ToolRun{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readText(logs / "out"), readText(logs / "err")};
+}
+
+inline std::set<std::string> entries(const std::string& directory) {
+  std::set<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(directory))
+    names.insert(entry.path().filename());
+  return names;
+}
