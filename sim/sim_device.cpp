@@ -130,11 +130,14 @@ size_t collectArrived(uint8_t* out, size_t count) {
   return collected;
 }
 
+// Nothing arrives between two frame releases, so a waiting read sleeps until the next one (or
+// its deadline) instead of polling: the device's own cost must not blur a viewer's measured CPU.
 size_t waitForArrivals(uint8_t* out, size_t count, uint32_t timeoutMs) {
   const steady_clock::time_point deadline = steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   size_t collected = collectArrived(out, count);
   while (collected < count && steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    const bool paced = device.framePeriod > steady_clock::duration::zero() && !device.silent;
+    std::this_thread::sleep_until(paced ? std::min(deadline, device.nextRelease) : deadline);
     collected += collectArrived(out + collected, count - collected);
   }
   return collected;
