@@ -10,6 +10,7 @@
 // No OS header, no process-wide state, no allocation after allocateBuffers.
 #pragma once
 #include <cstdint>
+#include <cstring>
 
 #include "clock.h"
 #include "device_link.h"
@@ -43,6 +44,17 @@ class Viewer {
 
   // The cell history and the picture, zeroed; false when memory is short.
   bool allocateBuffers() { return decoder_.allocate() && picture_.allocate(); }
+
+  // After the link switched to another stream (a file played instead of the device, or the
+  // device again), with the buffers allocated: bytes left in the read buffer belong to the old
+  // stream, and delta frames before the new one's first key frame must add to cleared cells and
+  // pixels, as after start-up.
+  void restartStream() {
+    const uint8_t* unread = nullptr;
+    reader_.consume(reader_.unread(unread));
+    std::memset(decoder_.cellHistory(), 0, FrameDecoder::kCellHistoryBytes);
+    std::memset(picture_.pixels.get(), 0, kBufferBytes);
+  }
 
   // Decodes one frame at the given scale and colour mode.
   TickResult tick(PictureMode mode) {

@@ -10,7 +10,9 @@ if(KESTRAVU_QT AND TARGET kestravu AND TARGET device_sim)
   target_compile_definitions(qt_tests PRIVATE KESTRAVU_STREAM_TOOL="$<TARGET_FILE:kestravu-stream>")
   add_dependencies(qt_tests kestravu-stream device_sim)
 
-  set(qt_environment QT_QPA_PLATFORM=offscreen LD_LIBRARY_PATH=$<TARGET_FILE_DIR:device_sim>)
+  # A screen large enough for the window at 4x and for full screen at several whole scales.
+  set(qt_environment QT_QPA_PLATFORM=offscreen:configfile=${CMAKE_CURRENT_LIST_DIR}/qt/screen.json
+                     LD_LIBRARY_PATH=$<TARGET_FILE_DIR:device_sim>)
   function(add_qt_test name function)
     add_test(NAME qt.${name} COMMAND qt_tests ${function})
     set_tests_properties(qt.${name} PROPERTIES ENVIRONMENT "${qt_environment};${ARGN}" TIMEOUT 60)
@@ -26,6 +28,12 @@ if(KESTRAVU_QT AND TARGET kestravu AND TARGET device_sim)
   add_qt_test(device_unplugged deviceUnplugged)
   add_qt_test(quit_keeps_other_settings quitKeepsOtherSettings)
   add_qt_test(settings_file settingsFile)
+  foreach(ending stop quit close terminated unplugged silent)
+    add_qt_test(record_${ending} record:${ending})
+  endforeach()
+  add_qt_test(recording_failures recordingFailures)
+  add_qt_test(open_stream openStream)
+  add_qt_test(stream_file_without_device streamFileWithoutDevice)
 
   add_test(NAME qt.version COMMAND kestravu --version)
   set_tests_properties(qt.version PROPERTIES PASS_REGULAR_EXPRESSION "^kestravu ${PROJECT_VERSION}\n$")

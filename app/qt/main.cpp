@@ -1,7 +1,9 @@
-// kestravu: the viewer's entry point. It reads only --version and --help from the command line
-// (and Qt's own options, such as -platform); the device and the settings file are found alone.
+// kestravu: the viewer's entry point. It reads --version, --help and a stream file to play from
+// the command line (and Qt's own options, such as -platform); the device and the settings file
+// are found alone.
 #include <QApplication>
 #include <QCommandLineParser>
+#include <cstdio>
 
 #include "clock.h"
 #include "linux_link.h"
@@ -27,6 +29,11 @@ int main(int argc, char** argv) {
       SettingsStore::defaultPath());
   parser.addHelpOption();
   parser.addVersionOption();
+  parser.addPositionalArgument(
+      QStringLiteral("FILE"),
+      QStringLiteral("A recorded stream (.kvs) to play instead of the device, which is then not "
+                     "needed."),
+      QStringLiteral("[FILE]"));
   // Looked at before the application exists, so that they work without a display.
   parser.parse(commandLine(argc, argv));
   if (parser.isSet(QStringLiteral("version"))) parser.showVersion();
@@ -37,7 +44,13 @@ int main(int argc, char** argv) {
 
   QApplication application(argc, argv);
   parser.process(application);  // Qt's own options are gone by now; any other is an error
+  const QStringList files = parser.positionalArguments();
+  if (files.size() > 1) {
+    std::fputs("kestravu: one stream file at most\n", stderr);
+    return kExitStartupFailed;
+  }
   SteadyClock clock;
   std::unique_ptr<DeviceLink> link = makeLinuxLink(clock);
-  return runViewer(*link, clock, SettingsStore::defaultPath());
+  return runViewer(*link, clock,
+                   {SettingsStore::defaultPath(), OutputFolders::standard(), files.value(0)});
 }

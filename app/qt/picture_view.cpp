@@ -1,22 +1,74 @@
 #include "picture_view.h"
 
+#include <QLabel>
 #include <QPainter>
 #include <algorithm>
+
+namespace {
+
+constexpr int kMarkMargin = 8;
+
+}  // namespace
+
+QLabel* makeRecordingMark(QWidget* parent) {
+  auto* mark = new QLabel(QStringLiteral("\u25CF REC"), parent);
+  mark->setStyleSheet(
+      QStringLiteral("QLabel { color: #e00000; font-weight: bold; padding: 0 6px; }"));
+  mark->setToolTip(QObject::tr("Recording the stream"));
+  mark->hide();
+  return mark;
+}
 
 PictureView::PictureView(const FrameBuffer& picture, QWidget* parent)
     : QWidget(parent),
       buffer_(reinterpret_cast<const uchar*>(picture.pixels.get()), kBufferWidth, kBufferHeight,
-              kBufferWidth * 4, QImage::Format_RGB32) {
+              kBufferWidth * 4, QImage::Format_RGB32),
+      recordingMark_(makeRecordingMark(this)) {
   // Every pixel is painted each time, and the picture's top byte is 0, not the opaque 0xFF that
   // the format stands for: without this, a grab would come back transparent.
   setAttribute(Qt::WA_OpaquePaintEvent);
+  recordingMark_->setAutoFillBackground(true);
+  QPalette black = recordingMark_->palette();
+  black.setColor(QPalette::Window, Qt::black);
+  recordingMark_->setPalette(black);
   setWide(false);
 }
 
 void PictureView::setWide(bool wide) {
   pictureSize_ = wide ? QSize(kBufferWidth, kBufferHeight) : QSize(kPictureWidth, kPictureHeight);
-  setFixedSize(pictureSize_);
+  fitSize();
+}
+
+void PictureView::setWindowScale(int scale) {
+  windowScale_ = scale;
+  fitSize();
+}
+
+void PictureView::setFullScreen(bool fullScreen) {
+  fullScreen_ = fullScreen;
+  fitSize();
+}
+
+void PictureView::fitSize() {
+  if (fullScreen_) {
+    setMinimumSize(0, 0);
+    setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+  } else {
+    setFixedSize(pictureSize_ * windowScale_);
+  }
   update();
+}
+
+void PictureView::setRecordingMark(bool shown) {
+  recordingMark_->setVisible(shown);
+  placeRecordingMark();
+}
+
+void PictureView::resizeEvent(QResizeEvent*) { placeRecordingMark(); }
+
+void PictureView::placeRecordingMark() {
+  recordingMark_->adjustSize();
+  recordingMark_->move(width() - recordingMark_->width() - kMarkMargin, kMarkMargin);
 }
 
 // Drawn in device pixels at a whole multiple of the picture's size, so that each picture pixel

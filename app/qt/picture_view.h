@@ -5,6 +5,8 @@
 
 #include "frame_buffer.h"
 
+class QLabel;
+
 class PictureView final : public QWidget {
   Q_OBJECT
 
@@ -12,14 +14,29 @@ class PictureView final : public QWidget {
   // `picture` is allocated and outlives the view.
   explicit PictureView(const FrameBuffer& picture, QWidget* parent = nullptr);
 
-  // Normal scale shows 426 x 262 pixels, Wide the whole 852 x 524 buffer; the view takes that
-  // size.
+  // Normal scale shows 426 x 262 pixels, Wide the whole 852 x 524 buffer.
   void setWide(bool wide);
+  // In a window the view is the picture's size times `scale` (1 ... 4).
+  void setWindowScale(int scale);
+  // Full screen the view takes whatever size the screen gives it.
+  void setFullScreen(bool fullScreen);
+  // A mark in the top right corner, over the picture: where the menu bar's mark is hidden.
+  void setRecordingMark(bool shown);
 
  protected:
   void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
 
  private:
+  void fitSize();
+  void placeRecordingMark();
+
   QImage buffer_;  // all 852 x 524 pixels of the picture, rows bottom-up as the core keeps them
   QSize pictureSize_;
+  int windowScale_ = 1;
+  bool fullScreen_ = false;
+  QLabel* recordingMark_;
 };
+
+// The "● REC" mark in red that tells that the stream is being recorded.
+QLabel* makeRecordingMark(QWidget* parent);

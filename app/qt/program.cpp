@@ -1,10 +1,17 @@
 #include "program.h"
 
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QLocale>
 #include <QMessageBox>
+#include <QSocketNotifier>
+#include <csignal>
+#include <memory>
 
 #include "main_window.h"
+#include "recording_link.h"
 #include "settings_store.h"
 #include "viewer.h"
 
@@ -22,32 +29,87 @@ constexpr StartupFailure kMemoryFailed = {"メモリの確保に失敗しまし�
                                           "Could not allocate memory for the picture."};
 constexpr char kErrorCaption[] = "エラー";
 
-int showStartupFailure(const StartupFailure& failure) {
+constexpr StartupFailure kStreamFileFailed = {"ストリームファイルを再生できません",
+                                              "Cannot play the stream file."};
+
+int showStartupFailure(const StartupFailure& failure, const QString& detail = QString()) {
   QString text = QString::fromUtf8(failure.japanese);
   if (QLocale().language() != QLocale::Japanese) text += '\n' + QString::fromUtf8(failure.english);
+  if (!detail.isEmpty()) text += '\n' + detail;
   QMessageBox::critical(nullptr, QString::fromUtf8(kErrorCaption), text);
   return kExitStartupFailed;
 }
 
+// Ending by a signal (Ctrl+C in a terminal, a logout, kill) takes the normal way out, so that a
+// recording is written out whole and the settings are saved. A handler may only write to a
+// pipe, which the event loop reads; the pipe is the process's, made once.
+int signalPipe[2] = {-1, -1};
+constexpr int kEndSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+void onEndSignal(int) {
+  const char byte = 0;
+  [[maybe_unused]] ssize_t written = write(signalPipe[1], &byte, 1);
+}
+
+// While it exists, the signals end the event loop; then they have their default effect again.
+// Without a pipe they keep it throughout.
+class EndOnSignals {
+ public:
+  EndOnSignals() {
+    if (signalPipe[0] < 0 && socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0)
+      return;
+    notifier_ = std::make_unique<QSocketNotifier>(signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(notifier_.get(), &QSocketNotifier::activated, qApp, [] {
+      char byte = 0;
+      [[maybe_unused]] ssize_t got = read(signalPipe[0], &byte, 1);
+      QCoreApplication::exit(kExitNormal);
+    });
+    setHandler(onEndSignal);
+  }
+  ~EndOnSignals() {
+    if (notifier_ != nullptr) setHandler(SIG_DFL);
+  }
+
+ private:
+  static void setHandler(void (*handler)(int)) {
+    struct sigaction action = {};
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int signal : kEndSignals) sigaction(signal, &action, nullptr);
+  }
+
+  std::unique_ptr<QSocketNotifier> notifier_;
+};
+
 }  // namespace
 
-int runViewer(DeviceLink& link, Clock& clock, const QString& settingsPath) {
-  const SettingsStore store(settingsPath);
+int runViewer(DeviceLink& device, Clock& clock, const RunOptions& options) {
+  const SettingsStore store(options.settingsPath);
   Settings settings = store.load();
+  ViewSettings view = store.loadView();
+  RecordingLink link(device);
   Viewer viewer(link, clock);
-  if (viewer.openDevice(settings.bufsize) != OpenResult::Opened)
+  // Given a stream file, the program needs no device.
+  const bool playsFile = !options.streamFile.isEmpty();
+  if (!playsFile && viewer.openDevice(settings.bufsize) != OpenResult::Opened)
     return showStartupFailure(kDeviceFailed);
   if (!viewer.allocateBuffers()) return showStartupFailure(kMemoryFailed);
 
-  MainWindow window(viewer, settings);
+  MainWindow window({viewer, link, settings, view}, options.folders);
+  QString error;
+  if (playsFile && !window.openStream(options.streamFile, error))
+    return showStartupFailure(kStreamFileFailed, error);
   // Quit and the close button end the loop by closing the last window; a failed device ends it
   // here, quietly, also while the dialog is open.
   QObject::connect(&window, &MainWindow::deviceFailed, qApp,
                    [] { QCoreApplication::exit(kExitNormal); });
+  const EndOnSignals endOnSignals;
   window.show();
   QApplication::exec();
 
+  if (!link.stopRecording()) qWarning("kestravu: %s", qPrintable(link.failure()));
   viewer.closeDevice();
-  store.save(settings);
+  store.save(settings, view);
   return kExitNormal;
 }

@@ -4,12 +4,21 @@
 
 #include "clock.h"
 #include "device_link.h"
+#include "saved_files.h"
 
 constexpr int kExitNormal = 0;
 constexpr int kExitStartupFailed = 1;
 
-// Loads the settings from `settingsPath`, opens the device (a failure is shown in a message box
-// and ends the run with kExitStartupFailed, the settings file untouched), shows the window and
-// runs the application's event loop until Quit, the close button or a failed device; then
-// closes the device, saves the settings and returns kExitNormal. A QApplication must exist.
-int runViewer(DeviceLink& link, Clock& clock, const QString& settingsPath);
+struct RunOptions {
+  QString settingsPath;
+  OutputFolders folders;
+  QString streamFile;  // played instead of the device when not empty
+};
+
+// Loads the settings, opens the device (a failure is shown in a message box and ends the run
+// with kExitStartupFailed, the settings file untouched) or, given a stream file, plays that
+// without the device (a file that cannot be played ends the run the same way); shows the
+// window and runs the application's event loop until Quit, the close button, a failed device,
+// or SIGINT, SIGTERM or SIGHUP; then ends a recording, closes the device, saves the settings
+// and returns kExitNormal. A QApplication must exist.
+int runViewer(DeviceLink& device, Clock& clock, const RunOptions& options);

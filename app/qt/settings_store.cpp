@@ -10,11 +10,27 @@
 
 namespace {
 
-constexpr char kSection[] = "section";
 constexpr char kFileName[] = "KESTRAVU.ini";
 constexpr char kFolderName[] = "kestravu";
 constexpr int32_t kMissing = -1;  // as the Windows program reads a key: -1 leaves the default
-constexpr const char* kKeys[] = {"wide", "scr4", "bufsize"};
+constexpr int kMostKeys = 3;
+
+// A section of the file: its keys in the order they are read and written, and their values.
+struct SectionValues {
+  const char* name;
+  const char* keys[kMostKeys];
+  int32_t* values[kMostKeys];
+  int count;
+};
+
+SectionValues windowsSection(Settings& settings) {
+  return {"section",
+          {"wide", "scr4", "bufsize"},
+          {&settings.wide, &settings.scr4, &settings.bufsize},
+          3};
+}
+
+SectionValues viewSection(ViewSettings& view) { return {"view", {"scale"}, {&view.scale}, 1}; }
 
 // One line of the file with its own line end, so that a rewrite keeps CRLF and LF as found.
 struct Line {
@@ -52,15 +68,15 @@ bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
 bool sameName(const QByteArray& a, const char* b) { return qstricmp(a.constData(), b) == 0; }
 
-// The lines of the first section named "section": [first, last).
+// The lines of the first section named `section`: [first, last).
 struct SectionRange {
   size_t first, last;
 };
 
-std::optional<SectionRange> findSection(const std::vector<Line>& lines) {
+std::optional<SectionRange> findSection(const std::vector<Line>& lines, const char* section) {
   for (size_t i = 0; i < lines.size(); ++i) {
     std::optional<QByteArray> name = sectionName(lines[i].text);
-    if (!name || !sameName(*name, kSection)) continue;
+    if (!name || !sameName(*name, section)) continue;
     size_t last = i + 1;
     while (last < lines.size() && !sectionName(lines[last].text)) ++last;
     return SectionRange{i + 1, last};
@@ -77,11 +93,6 @@ size_t findKey(const std::vector<Line>& lines, const SectionRange& range, const 
   return range.last;
 }
 
-int32_t* field(Settings& settings, int index) {
-  int32_t* fields[] = {&settings.wide, &settings.scr4, &settings.bufsize};
-  return fields[index];
-}
-
 QByteArray keyLine(const char* key, int32_t value) {
   return QByteArray(key) + '=' + QByteArray::number(value);
 }
@@ -94,25 +105,51 @@ void replaceValue(QByteArray& text, int32_t value) {
   text.replace(start, end - start, QByteArray::number(value));
 }
 
+// Each key that holds a number other than -1 sets its value.
+void readValues(const std::vector<Line>& lines, const SectionValues& section) {
+  std::optional<SectionRange> range = findSection(lines, section.name);
+  if (!range) return;
+  for (int index = 0; index < section.count; ++index) {
+    size_t at = findKey(lines, *range, section.keys[index]);
+    if (at == range->last) continue;
+    const QByteArray& text = lines[at].text;
+    int32_t value = parseNumber(text.mid(text.indexOf('=') + 1).constData());
+    if (value != kMissing) *section.values[index] = value;
+  }
+}
+
 // Sets each key's value where it stands, and adds the missing keys after the section's last
-// line that is not blank, so that blank lines before the next section stay where they are.
-void writeValues(std::vector<Line>& lines, SectionRange range, Settings settings,
+// line that is not blank, so that blank lines before the next section stay where they are. A
+// missing section is added at the end.
+void writeValues(std::vector<Line>& lines, const SectionValues& section,
                  const QByteArray& lineEnd) {
-  size_t insertAt = range.first;
-  for (size_t i = range.first; i < range.last; ++i)
+  std::optional<SectionRange> range = findSection(lines, section.name);
+  if (!range) {
+    if (!lines.empty() && lines.back().end.isEmpty()) lines.back().end = lineEnd;
+    lines.push_back({QByteArray("[") + section.name + ']', lineEnd});
+    range = SectionRange{lines.size(), lines.size()};
+  }
+  size_t insertAt = range->first;
+  for (size_t i = range->first; i < range->last; ++i)
     if (!lines[i].text.trimmed().isEmpty()) insertAt = i + 1;
-  for (int index = 0; index < 3; ++index) {
-    const int32_t value = *field(settings, index);
-    size_t at = findKey(lines, range, kKeys[index]);
-    if (at != range.last) {
+  for (int index = 0; index < section.count; ++index) {
+    const int32_t value = *section.values[index];
+    size_t at = findKey(lines, *range, section.keys[index]);
+    if (at != range->last) {
       replaceValue(lines[at].text, value);
       continue;
     }
     if (insertAt > 0 && lines[insertAt - 1].end.isEmpty()) lines[insertAt - 1].end = lineEnd;
     lines.insert(lines.begin() + static_cast<long>(insertAt),
-                 Line{keyLine(kKeys[index], value), lineEnd});
-    ++insertAt, ++range.last;
+                 Line{keyLine(section.keys[index], value), lineEnd});
+    ++insertAt, ++range->last;
   }
+}
+
+// The file's lines; none when it is missing or unreadable.
+std::vector<Line> readLines(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? splitLines(file.readAll()) : std::vector<Line>();
 }
 
 }  // namespace
@@ -124,24 +161,19 @@ QString SettingsStore::defaultPath() {
 
 Settings SettingsStore::load() const {
   Settings settings;
-  QFile file(path_);
-  if (file.open(QIODevice::ReadOnly)) {
-    const std::vector<Line> lines = splitLines(file.readAll());
-    if (std::optional<SectionRange> range = findSection(lines)) {
-      for (int index = 0; index < 3; ++index) {
-        size_t at = findKey(lines, *range, kKeys[index]);
-        if (at == range->last) continue;
-        const QByteArray& text = lines[at].text;
-        int32_t value = parseNumber(text.mid(text.indexOf('=') + 1).constData());
-        if (value != kMissing) *field(settings, index) = value;
-      }
-    }
-  }
+  readValues(readLines(path_), windowsSection(settings));
   settings.bufsize = sanitizedReadSize(settings.bufsize);
   return settings;
 }
 
-bool SettingsStore::save(const Settings& settings) const {
+ViewSettings SettingsStore::loadView() const {
+  ViewSettings view;
+  readValues(readLines(path_), viewSection(view));
+  if (view.scale < 1 || view.scale > ViewSettings::kMaxScale) view.scale = ViewSettings{}.scale;
+  return view;
+}
+
+bool SettingsStore::save(const Settings& settings, const ViewSettings& view) const {
   QByteArray content;
   QFile existing(path_);
   if (existing.exists()) {
@@ -156,13 +188,10 @@ bool SettingsStore::save(const Settings& settings) const {
       lineEnd = line.end;
       break;
     }
-  std::optional<SectionRange> range = findSection(lines);
-  if (!range) {
-    if (!lines.empty() && lines.back().end.isEmpty()) lines.back().end = lineEnd;
-    lines.push_back({QByteArray("[") + kSection + ']', lineEnd});
-    range = SectionRange{lines.size(), lines.size()};
-  }
-  writeValues(lines, *range, settings, lineEnd);
+  Settings windowsValues = settings;
+  ViewSettings viewValues = view;
+  writeValues(lines, windowsSection(windowsValues), lineEnd);
+  writeValues(lines, viewSection(viewValues), lineEnd);
 
   if (!QDir().mkpath(QFileInfo(path_).absolutePath())) return false;
   QSaveFile file(path_);

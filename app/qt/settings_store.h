@@ -1,12 +1,19 @@
 // The settings file: $XDG_CONFIG_HOME/kestravu/KESTRAVU.ini (~/.config/kestravu/ by default),
-// section "section", keys "wide", "scr4" and "bufsize" with decimal values. A file copied from
+// section "section", keys "wide", "scr4" and "bufsize" with decimal values, as the Windows
+// program keeps them, and this viewer's own section "view", key "scale". A file copied from
 // the Windows program must work as it is, so sections and keys are matched without regard to
-// case, CRLF line ends are kept, and a save changes only the three values: every other byte,
+// case, CRLF line ends are kept, and a save changes only the four values: every other byte,
 // comments and foreign sections included, stays as it was.
 #pragma once
 #include <QString>
 
 #include "settings.h"
+
+// The settings of this viewer alone, which the Windows program has no use for.
+struct ViewSettings {
+  static constexpr int32_t kMaxScale = 4;
+  int32_t scale = 1;  // the window shows the picture 1 ... 4 times its size
+};
 
 class SettingsStore {
  public:
@@ -16,12 +23,15 @@ class SettingsStore {
   static QString defaultPath();
 
   // The built-in defaults, replaced by each key that holds a number other than -1; a read size
-  // outside 1 ... 256 becomes 32. A missing or unreadable file leaves the defaults.
+  // outside 1 ... 256 becomes 32, a scale outside 1 ... 4 becomes 1. A missing or unreadable
+  // file leaves the defaults.
   Settings load() const;
-  // Writes the three values into the file, creating it and its folder when needed; the old file
-  // stays whole until the new one is complete. False when nothing could be written, also when
-  // an existing file cannot be read (its other contents would be lost).
-  bool save(const Settings& settings) const;
+  ViewSettings loadView() const;
+  // Writes the four values into the file, creating it and its folder when needed, and the
+  // section "view" after the others when it is missing; the old file stays whole until the new
+  // one is complete. False when nothing could be written, also when an existing file cannot be
+  // read (its other contents would be lost).
+  bool save(const Settings& settings, const ViewSettings& view) const;
 
   const QString& path() const { return path_; }
 

@@ -2,7 +2,10 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
 
@@ -44,16 +47,34 @@ QString patternStream(const QString& directory, int frames) {
   return stream;
 }
 
-QImage referencePicture(const QString& stream, const QString& directory, PictureMode mode,
-                        int frame) {
-  const QString output =
-      directory + QStringLiteral("/decoded-%1%2").arg(mode.wide).arg(mode.screen4);
+// The folder the tool decoded the stream into; empty when it failed.
+QString decode(const QString& stream, const QString& directory, PictureMode mode) {
+  const QString output = directory + QStringLiteral("/decoded-%1-%2%3")
+                                         .arg(QFileInfo(stream).fileName())
+                                         .arg(mode.wide)
+                                         .arg(mode.screen4);
   QStringList arguments = {QStringLiteral("decode"), stream, output};
   if (mode.wide) arguments << QStringLiteral("--wide");
   if (mode.screen4) arguments << QStringLiteral("--screen4");
-  if (!runStreamTool(arguments)) return {};
+  return runStreamTool(arguments) ? output : QString();
+}
+
+QImage referencePicture(const QString& stream, const QString& directory, PictureMode mode,
+                        int frame) {
+  const QString output = decode(stream, directory, mode);
+  if (output.isEmpty()) return {};
   return QImage(output + QStringLiteral("/frame-%1.png").arg(frame, 5, 10, QLatin1Char('0')))
       .convertToFormat(QImage::Format_RGB32);
+}
+
+QList<QImage> referencePictures(const QString& stream, const QString& directory, PictureMode mode) {
+  QList<QImage> pictures;
+  const QString output = decode(stream, directory, mode);
+  if (output.isEmpty()) return pictures;
+  for (const QString& name :
+       QDir(output).entryList({QStringLiteral("frame-*.png")}, QDir::Files, QDir::Name))
+    pictures << QImage(output + '/' + name).convertToFormat(QImage::Format_RGB32);
+  return pictures;
 }
 
 int differingPixels(const QImage& grabbed, const QImage& reference) {
@@ -77,6 +98,58 @@ int differingPixels(const QImage& grabbed, const QImage& reference) {
     }
   }
   return differing;
+}
+
+namespace {
+
+// Colours alone: QImage's == also compares the colour spaces, which a grab lacks, and the top
+// byte of a grab's pixels is whatever the picture's was.
+bool samePixels(const QImage& a, const QImage& b) {
+  for (int y = 0; y < a.height(); ++y) {
+    const auto* rowA = reinterpret_cast<const QRgb*>(a.constScanLine(y));
+    const auto* rowB = reinterpret_cast<const QRgb*>(b.constScanLine(y));
+    for (int x = 0; x < a.width(); ++x)
+      if (((rowA[x] ^ rowB[x]) & 0xFFFFFFu) != 0) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int shownFrame(const QImage& grabbed, const QList<QImage>& references) {
+  const QImage shown = grabbed.convertToFormat(QImage::Format_RGB32);
+  for (int frame = 0; frame < references.size(); ++frame) {
+    const QImage& reference = references[frame];
+    if (shown.size() == reference.size() ? samePixels(shown, reference)
+                                         : differingPixels(shown, reference) == 0)
+      return frame;
+  }
+  return -1;
+}
+
+OutputFolders foldersIn(const QString& directory) {
+  return {directory + QStringLiteral("/videos"), directory + QStringLiteral("/pictures")};
+}
+
+QString onlyFile(const QString& folder) {
+  const QStringList files = QDir(folder).entryList(QDir::Files);
+  return files.size() == 1 ? QDir(folder).filePath(files[0]) : QString();
+}
+
+qint64 deliveredBytes(const QStringList& logLines) {
+  static const QRegularExpression read(QStringLiteral("^FT_Read .* received=(\\d+)$"));
+  qint64 bytes = 0;
+  for (const QString& line : logLines)
+    if (QRegularExpressionMatch match = read.match(line); match.hasMatch())
+      bytes += match.captured(1).toLongLong();
+  return bytes;
+}
+
+QByteArray loopedSlice(const QByteArray& stream, qint64 offset, qint64 length) {
+  QByteArray slice;
+  for (qint64 at = offset; slice.size() < length; at = 0)
+    slice += stream.mid(at % stream.size(), length - slice.size());
+  return slice;
 }
 
 QAction* action(QWidget* window, const QString& text) {
@@ -103,15 +176,16 @@ void whenMainWindowShown(std::function<void(MainWindow*)> act) {
 
 bool RunningViewer::start() {
   LinuxBackend backend = LinuxBackend::Libftdi;
-  link = makeLinuxLink(clock, &backend);
+  device = makeLinuxLink(clock, &backend);
   if (backend != LinuxBackend::VendorD2xx) {
     qWarning("the simulated device's libftd2xx.so is not on the library path");
     return false;
   }
+  link = std::make_unique<RecordingLink>(*device);
   viewer = std::make_unique<Viewer>(*link, clock);
   if (viewer->openDevice(settings.bufsize) != OpenResult::Opened || !viewer->allocateBuffers())
     return false;
-  window = std::make_unique<MainWindow>(*viewer, settings);
+  window = std::make_unique<MainWindow>(ViewerParts{*viewer, *link, settings, view}, folders);
   window->show();
   return QTest::qWaitForWindowExposed(window.get());
 }

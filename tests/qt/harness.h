@@ -10,6 +10,8 @@
 
 #include "clock.h"
 #include "main_window.h"
+#include "recording_link.h"
+#include "saved_files.h"
 #include "settings.h"
 #include "viewer.h"
 
@@ -23,13 +25,27 @@ void setUpDevice(const char* name, const QByteArray& value);
 
 // `kestravu-stream pattern` with `frames` frames, written into `directory`.
 QString patternStream(const QString& directory, int frames);
-// `kestravu-stream decode` of the stream: frame `frame` (from 0) as the tool draws it.
+// `kestravu-stream decode` of the stream: frame `frame` (from 0) as the tool draws it, or
+// all its frames.
 QImage referencePicture(const QString& stream, const QString& directory, PictureMode mode,
                         int frame);
+QList<QImage> referencePictures(const QString& stream, const QString& directory, PictureMode mode);
 
 // Pixels of the grabbed view that differ from `reference` drawn at the largest whole scale
 // that fits the grab's device pixels, centred, on black.
 int differingPixels(const QImage& grabbed, const QImage& reference);
+// The first of `references` that the grabbed view shows exactly, or -1.
+int shownFrame(const QImage& grabbed, const QList<QImage>& references);
+
+// Folders "videos" and "pictures" in `directory`.
+OutputFolders foldersIn(const QString& directory);
+// The one file in `folder` (a recording, a picture); empty when there is not exactly one.
+QString onlyFile(const QString& folder);
+
+// Bytes the simulated device delivered in these lines of its log (KESTRAVU_SIM_LOG).
+qint64 deliveredBytes(const QStringList& logLines);
+// `length` bytes of `stream` played over and over, from byte `offset` of that endless stream.
+QByteArray loopedSlice(const QByteArray& stream, qint64 offset, qint64 length);
 
 // The window's command with this menu text, e.g. "&Wide".
 QAction* action(QWidget* window, const QString& text);
@@ -42,9 +58,12 @@ void whenMainWindowShown(std::function<void(MainWindow*)> act);
 // The viewer as the program sets it up, with the window shown.
 struct RunningViewer {
   SteadyClock clock;
-  std::unique_ptr<DeviceLink> link;
+  std::unique_ptr<DeviceLink> device;
+  std::unique_ptr<RecordingLink> link;
   std::unique_ptr<Viewer> viewer;
   Settings settings;
+  ViewSettings view;
+  OutputFolders folders;  // to be set before start()
   std::unique_ptr<MainWindow> window;
 
   // False, with a test failure, when the device or the window did not come up.

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # kestravu on a virtual X display, driven with real key presses: it starts with the simulated
 # device, the Mode menu opened with the keyboard switches Wide (the window grows to twice the
-# picture), File > Quit ends it with exit code 0, and Wide is kept in the settings file under
-# $XDG_CONFIG_HOME.
+# picture), Ctrl+R twice records a second of the stream into $HOME/Videos, Ctrl+S saves the
+# picture into $HOME/Pictures, File > Quit ends it with exit code 0, and Wide is kept in the
+# settings file under $XDG_CONFIG_HOME.
 # Usage: smoke_x_display.sh KESTRAVU SIM_LIBRARY_DIR
 set -uo pipefail
 program=$1
@@ -29,7 +30,7 @@ for _ in $(seq 100); do [ -s "$scratch/display" ] && break; sleep 0.1; done
 [ -s "$scratch/display" ] || fail "Xvfb did not start"
 export DISPLAY=":$(head -n1 "$scratch/display")"
 
-XDG_CONFIG_HOME="$scratch/config" XDG_RUNTIME_DIR="$scratch" LD_LIBRARY_PATH="$sim_dir" \
+HOME="$scratch/home" XDG_CONFIG_HOME="$scratch/config" XDG_RUNTIME_DIR="$scratch" LD_LIBRARY_PATH="$sim_dir" \
   QT_QPA_PLATFORM=xcb "$program" >"$scratch/program.log" 2>&1 &
 program_pid=$!
 
@@ -49,6 +50,9 @@ normal_width=$(width_of)
 choose alt+m w
 for _ in $(seq 30); do [ "$(width_of)" = 852 ] && break; sleep 0.1; done
 [ "$(width_of)" = 852 ] || fail "after Mode > Wide the window is $(width_of) wide, not 852"
+xdotool windowfocus --sync "$window" key ctrl+r
+sleep 1
+xdotool windowfocus --sync "$window" key ctrl+r ctrl+s
 choose alt+f q
 for _ in $(seq 50); do kill -0 "$program_pid" 2>/dev/null || break; sleep 0.1; done
 kill -0 "$program_pid" 2>/dev/null && fail "still running after File > Quit"
@@ -57,4 +61,8 @@ status=$?
 program_pid=""
 [ "$status" = 0 ] || fail "exit code $status: $(cat "$scratch/program.log")"
 grep -qx 'wide=1' "$scratch/config/kestravu/KESTRAVU.ini" || fail "wide=1 not saved"
+recordings=("$scratch"/home/Videos/kestravu-*.kvs)
+[ ${#recordings[@]} = 1 ] && [ -s "${recordings[0]}" ] || fail "no recording in \$HOME/Videos"
+pictures=("$scratch"/home/Pictures/kestravu-*.png)
+[ ${#pictures[@]} = 1 ] && [ -s "${pictures[0]}" ] || fail "no picture in \$HOME/Pictures"
 echo "smoke test passed"

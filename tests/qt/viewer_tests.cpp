@@ -1,20 +1,29 @@
 // The native viewer on the offscreen platform, over the simulated device. The device reads its
 // set-up once per process, so ctest runs each function (or data row) in a process of its own.
+#include <sys/resource.h>
+
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileDialog>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPointer>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
+#include <csignal>
 
 #include "buffer_size_dialog.h"
+#include "frame_format.h"
 #include "harness.h"
 #include "linux_link.h"
 #include "program.h"
 #include "settings_store.h"
+#include "stream_file_link.h"
 
 using namespace Harness;
 
@@ -33,11 +42,21 @@ void writeFile(const QString& path, const QByteArray& content) {
   file.write(content);
 }
 
-int runProgram(const QString& settingsPath) {
+int runProgram(const QString& settingsPath, const QString& streamFile = QString()) {
   SteadyClock clock;
   std::unique_ptr<DeviceLink> link = makeLinuxLink(clock);
-  return runViewer(*link, clock, settingsPath);
+  return runViewer(*link, clock,
+                   {settingsPath, foldersIn(QFileInfo(settingsPath).absolutePath()), streamFile});
 }
+
+// The warning the window shows beside the picture, if one is shown.
+QMessageBox* shownWarning(QWidget* window) {
+  for (QMessageBox* box : window->findChildren<QMessageBox*>())
+    if (box->isVisible()) return box;
+  return nullptr;
+}
+
+const QByteArray kNewFile = "[section]\nwide=0\nscr4=0\nbufsize=32\n[view]\nscale=1\n";
 
 // The log of driver calls since `from` lines, the simulated device's KESTRAVU_SIM_LOG.
 QStringList logLines(const QString& log, int from = 0) {
@@ -66,45 +85,93 @@ class ViewerTests : public QObject {
   void deviceUnplugged();
   void quitKeepsOtherSettings();
   void settingsFile();
+  void record_data();
+  void record();
+  void recordingFailures();
+  void openStream();
+  void streamFileWithoutDevice();
 
  private:
   QTemporaryDir scratch_;
 };
 
 // One key frame over and over: whatever the tick, the picture is that frame, drawn in the
-// current mode, which the menu switches through all four. Also run with QT_SCALE_FACTOR set.
+// current mode, which the menu switches through all four, at each window scale and full
+// screen; Save Picture writes it as the stream tool decodes it. Also run with QT_SCALE_FACTOR
+// set, where the picture must stay whole device pixels.
 void ViewerTests::picture() {
   const QString stream = patternStream(scratch_.path(), 1);
   setUpDevice("STREAM", stream.toLocal8Bit());
   setUpDevice("LOOP", "1");
   RunningViewer run;
+  run.folders = foldersIn(scratch_.path());
   QVERIFY(run.start());
   MainWindow& window = *run.window;
   QWidget* view = window.centralWidget();
   const QSize normalWindow = window.size();
-  auto expectPicture = [&](PictureMode mode, QSize pictureSize) {
-    QCOMPARE(view->size(), pictureSize);
+  auto expectPicture = [&](PictureMode mode, int scale) {
+    const QImage reference = referencePicture(stream, scratch_.path(), mode, 0);
+    const QSize viewSize = reference.size() * scale;
+    QCOMPARE(view->size(), viewSize);
     QCOMPARE(view->geometry().top(), window.menuBar()->geometry().bottom() + 1);
     QTRY_COMPARE(window.size(),
-                 QSize(pictureSize.width(), window.menuBar()->height() + pictureSize.height()));
-    const QImage reference = referencePicture(stream, scratch_.path(), mode, 0);
+                 QSize(viewSize.width(), window.menuBar()->height() + viewSize.height()));
     QTRY_COMPARE_WITH_TIMEOUT(differingPixels(view->grab().toImage(), reference), 0, kFrameWaitMs);
+    action(&window, "&Save Picture")->trigger();
+    const QString saved = onlyFile(run.folders.pictures);
+    QVERIFY(
+        QFileInfo(saved).fileName().contains(QRegularExpression("^kestravu-\\d{8}-\\d{6}\\.png$")));
+    QCOMPARE(QImage(saved).size(), reference.size());
+    QCOMPARE(differingPixels(QImage(saved), reference), 0);
+    QVERIFY(QFile::remove(saved));
+  };
+  auto setScale = [&](int scale) {
+    action(&window, QStringLiteral("Scale &%1×").arg(scale))->trigger();
   };
 
-  expectPicture({false, false}, QSize(426, 262));
+  expectPicture({false, false}, 1);
   action(&window, "&Screen4")->trigger();
   QVERIFY(action(&window, "&Screen4")->isChecked());
-  expectPicture({false, true}, QSize(426, 262));
+  expectPicture({false, true}, 1);
   action(&window, "&Wide")->trigger();
   QVERIFY(action(&window, "&Wide")->isChecked());
-  expectPicture({true, true}, QSize(852, 524));
+  expectPicture({true, true}, 1);
   action(&window, "&Screen4")->trigger();
-  expectPicture({true, false}, QSize(852, 524));
+  expectPicture({true, false}, 1);
+  setScale(2);
+  expectPicture({true, false}, 2);
   action(&window, "&Wide")->trigger();
-  expectPicture({false, false}, QSize(426, 262));
+  for (int scale : {3, 4}) {
+    setScale(scale);
+    expectPicture({false, false}, scale);
+  }
+  QCOMPARE(run.view.scale, 4);
+
+  // Full screen, the largest whole scale that fits, centred on black; Esc leaves it.
+  action(&window, "&Fullscreen")->trigger();
+  QTRY_VERIFY(window.isFullScreen());
+  QTRY_COMPARE(view->size(), window.screen()->size());
+  QVERIFY(!window.menuBar()->isVisible());
+  for (bool wide : {false, true}) {
+    if (wide) action(&window, "&Wide")->trigger();
+    const QImage reference = referencePicture(stream, scratch_.path(), {wide, false}, 0);
+    QTRY_COMPARE_WITH_TIMEOUT(differingPixels(view->grab().toImage(), reference), 0, kFrameWaitMs);
+  }
+  action(&window, "&Wide")->trigger();
+  QTest::keyClick(&window, Qt::Key_Escape);
+  QTRY_VERIFY(!window.isFullScreen());
+  QVERIFY(!action(&window, "&Fullscreen")->isChecked());
+  expectPicture({false, false}, 4);
+  setScale(1);
+  expectPicture({false, false}, 1);
   QCOMPARE(window.size(), normalWindow);
   QCOMPARE(run.settings.wide, 0);
   QCOMPARE(run.settings.scr4, 0);
+
+  // Two pictures in the same second: the second gets a name of its own.
+  action(&window, "&Save Picture")->trigger();
+  action(&window, "&Save Picture")->trigger();
+  QCOMPARE(QDir(run.folders.pictures).entryList(QDir::Files).size(), 2);
 }
 
 void ViewerTests::title_data() {
@@ -233,7 +300,7 @@ void ViewerTests::deviceStops() {
   QCOMPARE(runProgram(settingsPath), kExitNormal);
   QVERIFY2(elapsed.elapsed() >= 3000 && elapsed.elapsed() < 15000,
            qPrintable(QString::number(elapsed.elapsed())));
-  QCOMPARE(readFile(settingsPath), QByteArray("[section]\nwide=0\nscr4=0\nbufsize=32\n"));
+  QCOMPARE(readFile(settingsPath), kNewFile);
 }
 
 void ViewerTests::deviceUnplugged() {
@@ -243,54 +310,261 @@ void ViewerTests::deviceUnplugged() {
   elapsed.start();
   QCOMPARE(runProgram(settingsPath), kExitNormal);
   QVERIFY2(elapsed.elapsed() < 2500, qPrintable(QString::number(elapsed.elapsed())));
-  QCOMPARE(readFile(settingsPath), QByteArray("[section]\nwide=0\nscr4=0\nbufsize=32\n"));
+  QCOMPARE(readFile(settingsPath), kNewFile);
 }
 
-// A Windows file: Screen4 starts on, its read size reaches the device, Wide is switched on and
-// Quit ends the run; the save changes that one value and nothing else.
+// A Windows file: Screen4 starts on, its read size reaches the device, Wide and Scale 2× are
+// chosen and Quit ends the run; the save changes that one value and adds the view's section.
 void ViewerTests::quitKeepsOtherSettings() {
   const QString log = scratch_.filePath("driver.log");
   setUpDevice("LOG", log.toLocal8Bit());
   const QString settingsPath = scratch_.filePath("KESTRAVU.ini");
   writeFile(settingsPath, kWindowsFile);
-  QSize normalSize, wideSize;
+  QSize normalSize, wideSize, scaledSize;
   bool screen4 = false;
   whenMainWindowShown([&](MainWindow* window) {
     screen4 = action(window, "&Screen4")->isChecked();
     normalSize = window->centralWidget()->size();
     action(window, "&Wide")->trigger();
     wideSize = window->centralWidget()->size();
+    action(window, QStringLiteral("Scale &2×"))->trigger();
+    scaledSize = window->centralWidget()->size();
     action(window, "&Quit")->trigger();
   });
   QCOMPARE(runProgram(settingsPath), kExitNormal);
   QVERIFY(screen4);
   QCOMPARE(normalSize, QSize(426, 262));
   QCOMPARE(wideSize, QSize(852, 524));
+  QCOMPARE(scaledSize, QSize(1704, 1048));
   QVERIFY(logLines(log).contains(QStringLiteral("FT_SetUSBParameters handle=1 in=64 out=0 -> 0")));
   QByteArray expected = kWindowsFile;
   expected.replace("WIDE=0", "WIDE=1");
-  QCOMPARE(readFile(settingsPath), expected);
+  QCOMPARE(readFile(settingsPath), expected + "[view]\r\nscale=2\r\n");
 }
 
 void ViewerTests::settingsFile() {
   const QString path = scratch_.filePath("KESTRAVU.ini");
   // Out of range and -1 (the same as missing); a missing key is added to the section, before
-  // the blank line that ends it; the last line lacks its line end.
-  writeFile(path, "[x]\r\n[SECTION]\r\nwide=-1\r\nbufsize=257\r\n\r\n[y]\r\nz=1");
+  // the blank line that ends it; the last line lacks its line end. The view's section keeps
+  // its place.
+  writeFile(path,
+            "[x]\r\n[SECTION]\r\nwide=-1\r\nbufsize=257\r\n\r\n[View]\r\nscale = 3\r\n[y]\r\nz=1");
   Settings settings = SettingsStore(path).load();
+  ViewSettings view = SettingsStore(path).loadView();
   QCOMPARE(settings.wide, 0);
   QCOMPARE(settings.bufsize, 32);
+  QCOMPARE(view.scale, 3);
   settings.scr4 = 1;
-  QVERIFY(SettingsStore(path).save(settings));
-  QCOMPARE(readFile(path),
-           QByteArray("[x]\r\n[SECTION]\r\nwide=0\r\nbufsize=32\r\nscr4=1\r\n\r\n[y]\r\nz=1"));
+  view.scale = 4;
+  QVERIFY(SettingsStore(path).save(settings, view));
+  QCOMPARE(readFile(path), QByteArray("[x]\r\n[SECTION]\r\nwide=0\r\nbufsize=32\r\nscr4=1\r\n\r\n"
+                                      "[View]\r\nscale = 4\r\n[y]\r\nz=1"));
 
-  // No section yet: it is added at the end.
+  // No sections yet: they are added at the end. A scale out of range is the default.
+  writeFile(path, "[y]\nz=1\n[view]\nscale=5");
+  QCOMPARE(SettingsStore(path).loadView().scale, 1);
   writeFile(path, "[y]\nz=1");
   settings.wide = 3;
-  QVERIFY(SettingsStore(path).save(settings));
-  QCOMPARE(readFile(path), QByteArray("[y]\nz=1\n[section]\nwide=3\nscr4=1\nbufsize=32\n"));
+  QVERIFY(SettingsStore(path).save(settings, view));
+  QCOMPARE(readFile(path),
+           QByteArray("[y]\nz=1\n[section]\nwide=3\nscr4=1\nbufsize=32\n[view]\nscale=4\n"));
   QCOMPARE(SettingsStore(path).load().pictureMode().wide, true);
+}
+
+void ViewerTests::record_data() {
+  QTest::addColumn<QString>("ending");
+  for (const char* ending : {"stop", "quit", "close", "terminated", "unplugged", "silent"})
+    QTest::newRow(ending) << QString::fromLatin1(ending);
+}
+
+// Recorded while the device plays a known stream, the file holds exactly the bytes the device
+// delivered from Record on, to the last read before the recording ended, however it ended:
+// Stop, Quit, the close button, a signal, the device unplugged, or its stream at an end.
+void ViewerTests::record() {
+  QFETCH(QString, ending);
+  const QString stream = patternStream(scratch_.path(), 60);
+  const QByteArray streamBytes = readFile(stream);
+  const QString log = scratch_.filePath("driver.log");
+  setUpDevice("STREAM", stream.toLocal8Bit());
+  setUpDevice("LOG", log.toLocal8Bit());
+  if (ending != "silent") setUpDevice("LOOP", "1");
+  const qint64 unplugAfter = streamBytes.size() * 3 / 2;
+  if (ending == "unplugged") setUpDevice("FAIL_AFTER", QByteArray::number(unplugAfter));
+  int readsBefore = -1, readsAtStop = -1;
+  bool shown = false;
+  whenMainWindowShown([&](MainWindow* window) {
+    readsBefore = logLines(log).size();
+    action(window, "&Record Stream")->trigger();
+    shown = action(window, "&Record Stream")->isChecked() &&
+            window->menuBar()->cornerWidget()->isVisible();
+    QTimer::singleShot(600, window, [&, window] {
+      if (ending == "stop") {
+        action(window, "&Record Stream")->trigger();
+        readsAtStop = logLines(log).size();
+        shown = shown && !window->menuBar()->cornerWidget()->isVisible();
+        QTimer::singleShot(200, window, &QWidget::close);
+      }
+      if (ending == "quit") action(window, "&Quit")->trigger();
+      if (ending == "close") window->close();
+      if (ending == "terminated") std::raise(SIGTERM);
+    });
+  });
+  QCOMPARE(runProgram(scratch_.filePath("KESTRAVU.ini")), kExitNormal);
+  QVERIFY(shown);
+
+  const QStringList lines = logLines(log);
+  if (readsAtStop < 0) readsAtStop = lines.size();
+  const qint64 offset = deliveredBytes(lines.mid(0, readsBefore));
+  const qint64 length = deliveredBytes(lines.mid(readsBefore, readsAtStop - readsBefore));
+  const QString recording = onlyFile(foldersIn(scratch_.path()).videos);
+  QVERIFY(QFileInfo(recording).fileName().contains(
+      QRegularExpression("^kestravu-\\d{8}-\\d{6}\\.kvs$")));
+  QVERIFY(length > 0);
+  QCOMPARE(QFileInfo(recording).size(), length);
+  QVERIFY(readFile(recording) == loopedSlice(streamBytes, offset, length));
+  if (ending == "unplugged") QCOMPARE(offset + length, unplugAfter);
+  if (ending == "silent") QCOMPARE(offset + length, qint64(streamBytes.size()));
+}
+
+// A folder that cannot be made, then a full disk (a file size limit): a message beside the
+// picture, which goes on; recording stops, and what was written is a slice of the stream.
+void ViewerTests::recordingFailures() {
+  const QString stream = patternStream(scratch_.path(), 60);
+  const QList<QImage> frames = referencePictures(stream, scratch_.path(), {});
+  setUpDevice("STREAM", stream.toLocal8Bit());
+  setUpDevice("LOOP", "1");
+  const QString blocker = scratch_.filePath("blocker");
+  writeFile(blocker, "a file where the folder's parent should be");
+  RunningViewer run;
+  run.folders = {blocker + "/videos", scratch_.filePath("pictures")};
+  QVERIFY(run.start());
+  MainWindow& window = *run.window;
+  QAction* record = action(&window, "&Record Stream");
+  auto picturesGoOn = [&] {
+    int first = -1, later = -1;
+    QTRY_VERIFY((first = shownFrame(window.centralWidget()->grab().toImage(), frames)) >= 0);
+    QTRY_VERIFY((later = shownFrame(window.centralWidget()->grab().toImage(), frames)) >= 0 &&
+                later != first);
+  };
+
+  record->trigger();
+  QTRY_VERIFY(shownWarning(&window));
+  QVERIFY(shownWarning(&window)->text().contains(blocker));
+  QVERIFY(!record->isChecked());
+  QVERIFY(!window.menuBar()->cornerWidget()->isVisible());
+  picturesGoOn();
+  shownWarning(&window)->close();
+
+  QVERIFY(QFile::remove(blocker));
+  constexpr rlim_t kDiskRoom = 100000;
+  std::signal(SIGXFSZ, SIG_IGN);
+  rlimit limit = {};
+  QVERIFY(getrlimit(RLIMIT_FSIZE, &limit) == 0);
+  const rlimit unlimited = limit;
+  limit.rlim_cur = kDiskRoom;
+  QVERIFY(setrlimit(RLIMIT_FSIZE, &limit) == 0);
+  record->trigger();
+  QVERIFY(record->isChecked());
+  QTRY_VERIFY_WITH_TIMEOUT(shownWarning(&window), 10000);
+  QVERIFY(setrlimit(RLIMIT_FSIZE, &unlimited) == 0);
+  QVERIFY(shownWarning(&window)->text().startsWith("Recording stopped"));
+  QVERIFY(!record->isChecked());
+  picturesGoOn();
+  const QByteArray recorded = readFile(onlyFile(run.folders.videos));
+  QCOMPARE(recorded.size(), int(kDiskRoom));
+  QVERIFY(loopedSlice(readFile(stream), 0, 3 * readFile(stream).size()).contains(recorded));
+}
+
+// A recording played from the menu: the pictures the stream tool decodes from it, and no reads
+// of the device meanwhile; Close Stream goes back to the device. The device sends delta frames
+// alone, so the recording plays right only from cleared cells, as the tool decodes it.
+void ViewerTests::openStream() {
+  const QString log = scratch_.filePath("driver.log");
+  const QByteArray pattern = readFile(patternStream(scratch_.path(), 60));
+  const QString deltas = scratch_.filePath("deltas.stream");
+  writeFile(deltas,
+            pattern.mid(qsizetype(FrameFormat::frameEnd(
+                reinterpret_cast<const uint8_t*>(pattern.constData()), pattern.size(), 0))));
+  setUpDevice("STREAM", deltas.toLocal8Bit());
+  setUpDevice("LOOP", "1");
+  setUpDevice("LOG", log.toLocal8Bit());
+  RunningViewer run;
+  run.folders = foldersIn(scratch_.path());
+  QVERIFY(run.start());
+  MainWindow& window = *run.window;
+  action(&window, "&Record Stream")->trigger();
+  QTest::qWait(1500);
+  action(&window, "&Record Stream")->trigger();
+  const QString recording = onlyFile(run.folders.videos);
+  const QList<QImage> frames = referencePictures(recording, scratch_.path(), {});
+  QVERIFY(frames.size() > 60);
+
+  whenModalShown([&](QWidget* widget) {
+    auto* dialog = qobject_cast<QFileDialog*>(widget);
+    if (dialog == nullptr) return widget->close(), void();
+    dialog->selectFile(recording);
+    static_cast<QDialog*>(dialog)->accept();  // the file dialog's own, through the public base
+  });
+  action(&window, "&Open Stream…")->trigger();
+  const int readsAtOpen = logLines(log).size();
+  QVERIFY(!action(&window, "&Record Stream")->isEnabled());
+  QTRY_VERIFY_WITH_TIMEOUT(shownFrame(window.centralWidget()->grab().toImage(), frames) >= 0, 500);
+  QTest::qWait(200);
+  QVERIFY(!logLines(log, readsAtOpen).join('\n').contains("FT_Read"));
+
+  action(&window, "&Close Stream")->trigger();
+  QTRY_VERIFY(logLines(log, readsAtOpen).join('\n').contains("FT_Read"));
+  QVERIFY(action(&window, "&Record Stream")->isEnabled());
+  QVERIFY(!action(&window, "&Close Stream")->isEnabled());
+}
+
+// `kestravu FILE` with no device: the file plays, cut at both ends as a recording is, and
+// Close Stream leaves it playing with a message. A file that cannot be played ends the start.
+void ViewerTests::streamFileWithoutDevice() {
+  setUpDevice("ABSENT", "1");
+  const QByteArray stream = readFile(patternStream(scratch_.path(), 60));
+  const QString cut = scratch_.filePath("cut.kvs");
+  writeFile(cut, stream.mid(1000) + stream.left(500));
+  StreamFileLink link;
+  QCOMPARE(link.load(QFile::encodeName(cut).constData()), StreamFileLink::LoadResult::Loaded);
+  QCOMPARE(link.playedSize(), size_t(stream.size() - 1000));
+  QCOMPARE(link.open(32), OpenResult::Opened);
+  QByteArray played(2 * stream.size() - 2000, '\0');
+  for (uint32_t at = 0, received = 0; at < uint32_t(played.size()); at += received)
+    QCOMPARE(link.read(reinterpret_cast<uint8_t*>(played.data()) + at,
+                       std::min<uint32_t>(256, played.size() - at), received),
+             ReadResult::BytesArrived);
+  QCOMPARE(played, stream.mid(1000) + stream.mid(1000));
+
+  const QList<QImage> frames = referencePictures(cut, scratch_.path(), {});
+  bool played1 = false, warned = false, played2 = false;
+  whenMainWindowShown([&](MainWindow* window) {
+    auto playing = [&] {
+      return QTest::qWaitFor(
+          [&] { return shownFrame(window->centralWidget()->grab().toImage(), frames) >= 0; });
+    };
+    played1 = playing();
+    action(window, "&Close Stream")->trigger();
+    warned = QTest::qWaitFor([&] { return shownWarning(window) != nullptr; });
+    played2 = playing();
+    window->close();
+  });
+  QCOMPARE(runProgram(scratch_.filePath("KESTRAVU.ini"), cut), kExitNormal);
+  QVERIFY(played1);
+  QVERIFY(warned);
+  QVERIFY(played2);
+
+  writeFile(scratch_.filePath("empty.kvs"), "");
+  for (const QString& unplayable :
+       {scratch_.filePath("missing.kvs"), scratch_.filePath("empty.kvs")}) {
+    QString text;
+    whenModalShown([&](QWidget* widget) {
+      if (auto* box = qobject_cast<QMessageBox*>(widget)) text = box->text();
+      widget->close();
+    });
+    QCOMPARE(runProgram(scratch_.filePath("KESTRAVU.ini"), unplayable), kExitStartupFailed);
+    QVERIFY2(text.contains(unplayable), qPrintable(text));
+  }
 }
 
 QTEST_MAIN(ViewerTests)
