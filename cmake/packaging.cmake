@@ -39,6 +39,9 @@ add_custom_target(kestravu_package_files ALL DEPENDS ${kestravu_icons} ${kestrav
 install(TARGETS kestravu kestravu-stream RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${kestravu_man_page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/kestravu.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+# Recorded streams (.kvs) open in the viewer from a file manager.
+install(FILES ${CMAKE_SOURCE_DIR}/packaging/kestravu-mime.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages
+        RENAME kestravu.xml)
 foreach(size ${kestravu_icon_sizes})
   install(FILES ${kestravu_icon_dir}/kestravu-${size}.png
           DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps RENAME kestravu.png)
@@ -56,8 +59,9 @@ set(CPACK_PACKAGE_DESCRIPTION
 frame rate and stream bytes per frame in the title, at normal or double (Wide) scale, in the
 16-colour palette or the four-colour Screen4 rendering. It reads the device through the chip
 vendor's D2XX library when that is installed, otherwise through libftdi1.
-The package also holds kestravu-stream, which decodes capture streams into PNG pictures,
-tells what a stream holds, encodes pictures into a stream and writes a test pattern.")
+It records the stream, saves pictures and plays recorded stream files.
+The package also holds kestravu-stream, which decodes capture streams into PNG pictures or a
+video, tells what a stream holds, encodes pictures into a stream and writes a test pattern.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "KESTRAVU developers <kestravu@localhost>")
 set(CPACK_DEBIAN_PACKAGE_SECTION video)

@@ -1,4 +1,4 @@
-// Presents the picture the viewer decoded: the core's frame buffer, wrapped without a copy.
+// Presents the picture the viewer decoded, from the core's frame buffer.
 #pragma once
 #include <QImage>
 #include <QWidget>
@@ -30,8 +30,10 @@ class PictureView final : public QWidget {
  private:
   void fitSize();
   void placeRecordingMark();
+  const QImage& topDownPicture();
 
   QImage buffer_;  // all 852 x 524 pixels of the picture, rows bottom-up as the core keeps them
+  QImage shown_;   // the rows of the picture shown, top-down
   QSize pictureSize_;
   int windowScale_ = 1;
   bool fullScreen_ = false;

@@ -27,7 +27,8 @@ check "cpack made kestravu_${version}_amd64.deb" test -f "$package"
 
 contents=$(dpkg-deb -c "$package" | awk '{print $6}')
 for path in ./usr/bin/kestravu ./usr/bin/kestravu-stream ./usr/share/applications/kestravu.desktop \
-            ./usr/share/icons/hicolor/32x32/apps/kestravu.png ./usr/share/man/man1/kestravu-stream.1.gz; do
+            ./usr/share/icons/hicolor/32x32/apps/kestravu.png ./usr/share/man/man1/kestravu-stream.1.gz \
+            ./usr/share/mime/packages/kestravu.xml; do
   check "package holds $path" grep -qx "$path" <<<"$contents"
 done
 check "no libftd2xx in the package" lacks libftd2xx "$contents"
@@ -45,7 +46,9 @@ ENV\{DEVTYPE\}==\"usb_device\", ATTRS?\{idVendor\}==\"0403\", ATTRS?\{idProduct\
 ATTRS?\{product\}==\"KESTRAVU\", TAG\+=\"uaccess\"$" "$rules"
 done
 desktop=$unpacked/usr/share/applications/kestravu.desktop
-check "desktop entry runs kestravu" grep -qx 'Exec=kestravu' "$desktop"
+check "desktop entry runs kestravu with a file" grep -qx 'Exec=kestravu %f' "$desktop"
+check "desktop entry opens recorded streams" grep -qx 'MimeType=application/x-kestravu-stream;' "$desktop"
+check "*.kvs is a recorded stream" grep -q '<glob pattern="\*\.kvs"/>' "$unpacked/usr/share/mime/packages/kestravu.xml"
 check "desktop entry names the icon" grep -qx 'Icon=kestravu' "$desktop"
 check "icon is a 32 x 32 PNG" output_has "PNG image data, 32 x 32" \
   file "$unpacked/usr/share/icons/hicolor/32x32/apps/kestravu.png"
