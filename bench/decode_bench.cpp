@@ -2,21 +2,36 @@
 // the same picture area of the frame buffer. Run: build/native/bench/decode_bench
 #include <benchmark/benchmark.h>
 
+#include <cstdlib>
+#include <cstring>
 #include <random>
 #include <vector>
 
+#include "clock.h"
 #include "frame_decoder.h"
 
 namespace {
 
-std::vector<uint8_t> cellHistory(FrameDecoder::kCellHistoryBytes);
-std::vector<uint32_t> pixels(kBufferWidth * kBufferHeight);
+using FrameFormat::kCellsPerFrame;
+
+// One decoder and one picture for every benchmark, allocated before the first, as a program
+// allocates them at start-up.
+struct DecoderMemory {
+  FrameDecoder decoder;
+  FrameBuffer picture;
+  DecoderMemory() {
+    if (!decoder.allocate() || !picture.allocate()) std::abort();
+  }
+};
+DecoderMemory memory;
+// The clock a program without a tick count of its own passes: read at every call.
+SteadyClock steadyClock;
 
 // Key frame of runs 1 ... 40 cells long, of random values: what a real picture tends to give.
 std::vector<uint8_t> typicalKeyFrame() {
   std::mt19937 random(1234);
   std::vector<uint8_t> stream = {0x01, 0x81};
-  for (int cells = 0; cells < FrameDecoder::kCellsPerFrame;) {
+  for (int cells = 0; cells < kCellsPerFrame;) {
     int run = std::uniform_int_distribution<int>(1, 40)(random);
     uint8_t value = static_cast<uint8_t>(random());
     if (value == 0x01 && run == 0x81) run = 0x80;
@@ -29,7 +44,7 @@ std::vector<uint8_t> typicalKeyFrame() {
 // Every cell its own pair: 111,614 bytes.
 std::vector<uint8_t> worstCaseFrame() {
   std::vector<uint8_t> stream = {0x01, 0x81};
-  for (int cell = 0; cell < FrameDecoder::kCellsPerFrame; ++cell)
+  for (int cell = 0; cell < kCellsPerFrame; ++cell)
     stream.push_back(static_cast<uint8_t>(cell * 37)), stream.push_back(1);
   return stream;
 }
@@ -42,13 +57,11 @@ std::vector<uint8_t> noChangeDeltaFrame() {
 }
 
 void decodeFrames(benchmark::State& state, const std::vector<uint8_t>& stream) {
-  settings.wide = static_cast<int32_t>(state.range(0));
-  settings.scr4 = static_cast<int32_t>(state.range(1));
-  FrameDecoder::decoderState.cellHistory = cellHistory.data();
-  frameBuffer.pixels = pixels.data();
+  const PictureMode mode{state.range(0) != 0, state.range(1) != 0};
   for (auto _ : state) {
-    FrameDecoder::MemorySource source{stream.data(), stream.size()};
-    if (FrameDecoder::decodeFrame(source) != FrameDecoder::Result::FrameComplete) state.SkipWithError("no frame");
+    MemorySource source{stream.data(), stream.size()};
+    if (memory.decoder.decodeFrame(source, memory.picture, mode, steadyClock) != FrameDecoder::Result::FrameComplete)
+      state.SkipWithError("no frame");
     benchmark::ClobberMemory();
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * stream.size()));
@@ -58,10 +71,10 @@ void decodeFrames(benchmark::State& state, const std::vector<uint8_t>& stream) {
 void decodeCellByCell(const std::vector<uint8_t>& stream) {
   size_t position = 2;
   uint8_t kind = stream[0], value = 0, remaining = 0;
-  uint8_t* history = cellHistory.data();
-  for (int line = 0, index = 0; line < FrameDecoder::kLines; ++line) {
-    uint32_t* row = pictureRow(pixels.data(), line, false);
-    for (int cell = 0; cell < FrameDecoder::kCellsPerLine; ++cell, ++index) {
+  uint8_t* history = memory.decoder.cellHistory();
+  for (int line = 0, index = 0; line < FrameFormat::kLines; ++line) {
+    uint32_t* row = pictureRow(memory.picture.pixels.get(), line, false);
+    for (int cell = 0; cell < FrameFormat::kCellsPerLine; ++cell, ++index) {
       if (remaining == 0) value = stream[position], remaining = stream[position + 1], position += 2;
       uint8_t c = kind ? value : static_cast<uint8_t>(history[index] + value);
       history[index] = c;
@@ -92,7 +105,8 @@ void BM_MemsetBaseline(benchmark::State& state) {
   size_t rowBytes = (wide ? kBufferWidth : kPictureWidth) * 4;
   int fill = 0;
   for (auto _ : state) {
-    for (int row = 0; row < rows; ++row) std::memset(&pixels[static_cast<size_t>(row) * kBufferWidth], fill, rowBytes);
+    for (int row = 0; row < rows; ++row)
+      std::memset(&memory.picture.pixels[static_cast<size_t>(row) * kBufferWidth], fill, rowBytes);
     ++fill;
     benchmark::ClobberMemory();
   }

@@ -24,8 +24,11 @@ constexpr bool isFrameMarker(uint8_t previous, uint8_t byte) {
   return byte == kMarker && previous <= kKeyFrame;
 }
 
-// Inside a frame the pair 0x01 0x81 is no data: it restarts the frame as a key frame.
-constexpr bool isRestartPair(uint8_t value, uint8_t count) { return value == kKeyFrame && count == kMarker; }
+// Inside a frame the pair 0x01 0x81 is no data: it restarts the frame as a key frame. One 16-bit
+// compare rather than two byte compares: the decoder's per-pair loop asks this for every pair.
+constexpr bool isRestartPair(uint8_t value, uint8_t count) {
+  return (value | count << 8) == (kKeyFrame | kMarker << 8);
+}
 
 // Cells covered by a pair's count byte.
 constexpr size_t runLength(uint8_t count) { return count == 0 ? 256 : count; }

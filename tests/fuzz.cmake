@@ -7,7 +7,7 @@ if(KESTRAVU_FUZZ_READY)
 
   function(add_fuzz_target name)
     add_executable(fuzz_${name} ${ARGN})
-    target_include_directories(fuzz_${name} PRIVATE ${fuzz_dir})
+    target_include_directories(fuzz_${name} PRIVATE ${fuzz_dir} ${CMAKE_CURRENT_LIST_DIR}/support)
     target_link_options(fuzz_${name} PRIVATE -fsanitize=fuzzer)
     add_test(NAME fuzz_${name} COMMAND ${fuzz_dir}/run.sh ${name} ${KESTRAVU_FUZZ_SECONDS} --fresh)
     set_tests_properties(fuzz_${name} PROPERTIES
@@ -19,15 +19,12 @@ if(KESTRAVU_FUZZ_READY)
   # The oracle's own loops would only blur the coverage signal and slow every run.
   set_source_files_properties(${fuzz_dir}/decoder_model.cpp PROPERTIES
     COMPILE_OPTIONS -fno-sanitize=fuzzer-no-link)
-  target_link_libraries(fuzz_decoder PRIVATE kestravu_decoder)
+  target_link_libraries(fuzz_decoder PRIVATE kestravu_core)
 
-  if(TARGET kestravu_stream)
-    add_fuzz_target(encoder ${fuzz_dir}/encoder_fuzz.cpp)
-    target_link_libraries(fuzz_encoder PRIVATE kestravu_stream)
-  endif()
+  add_fuzz_target(encoder ${fuzz_dir}/encoder_fuzz.cpp)
+  target_link_libraries(fuzz_encoder PRIVATE kestravu_stream)
 
-  if(TARGET kestravu_device)
-    add_fuzz_target(reader ${fuzz_dir}/reader_fuzz.cpp ${fuzz_dir}/scripted_d2xx.cpp)
-    target_link_libraries(fuzz_reader PRIVATE kestravu_device)
-  endif()
+  include(${CMAKE_CURRENT_LIST_DIR}/support/support.cmake)
+  add_fuzz_target(reader ${fuzz_dir}/reader_fuzz.cpp)
+  target_link_libraries(fuzz_reader PRIVATE kestravu_scripted_d2xx)
 endif()

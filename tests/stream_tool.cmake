@@ -7,7 +7,7 @@ if(NOT WIN32)
     ${CMAKE_CURRENT_LIST_DIR}/stream_tool/fixture_tests.cpp
     ${CMAKE_CURRENT_LIST_DIR}/stream_tool/cli_tests.cpp)
   target_include_directories(stream_tool_tests PRIVATE
-    ${CMAKE_CURRENT_LIST_DIR}/decoder ${CMAKE_CURRENT_LIST_DIR}/stream_tool)
+    ${CMAKE_CURRENT_LIST_DIR}/support ${CMAKE_CURRENT_LIST_DIR}/stream_tool)
   target_link_libraries(stream_tool_tests PRIVATE kestravu_stream PNG::PNG GTest::gtest_main)
   target_compile_definitions(stream_tool_tests PRIVATE
     KESTRAVU_STREAM_TOOL="$<TARGET_FILE:kestravu-stream>"

@@ -1,10 +1,9 @@
-#include <chrono>
-#include <thread>
-
 #include "decoder_fixture.h"
 
-using FrameDecoder::Result;
-using FrameDecoder::kCellsPerFrame;
+using Result = FrameDecoder::Result;
+using FrameFormat::kCellsPerFrame;
+using FrameDecoding::kMaxBytesPerCall;
+using FrameDecoding::kPatienceCheckBytes;
 
 TEST_F(DecoderTest, WorkedExampleKeyThenDelta) {
   std::vector<uint8_t> key = frameStart(0x01);
@@ -91,7 +90,7 @@ TEST_F(DecoderTest, RunsCrossLineEndsAndStopAtTheFrameEnd) {
   EXPECT_EQ(pixel(260, 6), 0u);
   EXPECT_EQ(history[kCellsPerFrame - 1], 0xFF);
   EXPECT_EQ(pixel(0, 425), paletteColour(15));
-  EXPECT_EQ(FrameDecoder::decoderState.byteCounter, static_cast<int32_t>(position));
+  EXPECT_EQ(decoder.lastCallBytes(), position);
 
   ASSERT_EQ(decode(stream, position), Result::FrameComplete);
   EXPECT_EQ(history[0], 0x11);
@@ -124,14 +123,14 @@ TEST_F(DecoderTest, RestartPairAndTheDataPairZero81) {
 
 TEST_F(DecoderTest, AllZeroDeltaChangesNothing) {
   for (size_t i = 0; i < kCellsPerFrame; ++i) history[i] = static_cast<uint8_t>(i * 7);
-  for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<uint32_t>(i);
-  const std::vector<uint8_t> historyBefore = history;
-  const std::vector<uint32_t> pixelsBefore = pixels;
+  for (size_t i = 0; i < kPixelCount; ++i) pixels[i] = static_cast<uint32_t>(i);
+  const std::vector<uint8_t> historyBefore(history, history + FrameDecoder::kCellHistoryBytes);
+  const std::vector<uint32_t> pixelsBefore(pixels, pixels + kPixelCount);
   std::vector<uint8_t> stream = frameStart(0x00);
   addFullFrame(stream, 0x00);
   ASSERT_EQ(decode(stream), Result::FrameComplete);
-  EXPECT_EQ(history, historyBefore);
-  EXPECT_EQ(pixels, pixelsBefore);
+  EXPECT_TRUE(std::equal(historyBefore.begin(), historyBefore.end(), history));
+  EXPECT_TRUE(std::equal(pixelsBefore.begin(), pixelsBefore.end(), pixels));
 }
 
 TEST_F(DecoderTest, DeltaBeforeAnyKeyFrameAddsToZero) {
@@ -144,16 +143,16 @@ TEST_F(DecoderTest, DeltaBeforeAnyKeyFrameAddsToZero) {
   EXPECT_EQ(pixel(261, 1), paletteColour(15));
 }
 
-TEST_F(DecoderTest, ByteCounterCountsSearchedBytesAndPairs) {
+TEST_F(DecoderTest, CallBytesCountSearchedBytesAndPairs) {
   std::vector<uint8_t> stream = frameStart(0x01);
   addFullFrame(stream, 0x00);
   ASSERT_EQ(decode(stream), Result::FrameComplete);
-  EXPECT_EQ(FrameDecoder::decoderState.byteCounter, 438);
+  EXPECT_EQ(decoder.lastCallBytes(), 438u);
 
   stream = {0x10, 0x20, 0x30, 0x01, 0x81};  // three skipped bytes and a marker
   addFullFrame(stream, 0x00);
   ASSERT_EQ(decode(stream), Result::FrameComplete);
-  EXPECT_EQ(FrameDecoder::decoderState.byteCounter, 438 + 441);
+  EXPECT_EQ(decoder.lastCallBytes(), 441u);
 }
 
 TEST_F(DecoderTest, SourceFailureMidFrameKeepsWhatWasDecoded) {
@@ -169,7 +168,7 @@ TEST_F(DecoderTest, SourceFailureMidFrameKeepsWhatWasDecoded) {
   EXPECT_EQ(history[25600], 0xFF);
   EXPECT_EQ(pixel(261, 0), paletteColour(1));
   EXPECT_EQ(pixel(0, 0), paletteColour(15));
-  EXPECT_EQ(FrameDecoder::decoderState.byteCounter, 438 + 202) << "the half pair is not counted";
+  EXPECT_EQ(decoder.lastCallBytes(), 202u) << "the half pair is not counted";
 
   EXPECT_EQ(decode({}), Result::SourceFailed);
   EXPECT_EQ(decode({0x33, 0x44}), Result::SourceFailed);
@@ -177,22 +176,23 @@ TEST_F(DecoderTest, SourceFailureMidFrameKeepsWhatWasDecoded) {
 
 TEST_F(DecoderTest, CallGivesUpOnStreamsThatNeverCompleteAFrame) {
   // No marker at all: the call stops after the bound and the next call carries on.
-  std::vector<uint8_t> stream(FrameDecoder::kMaxBytesPerCall + 5, 0x42);
+  std::vector<uint8_t> stream(kMaxBytesPerCall + 5, 0x42);
   for (uint8_t b : frameStart(0x01)) stream.push_back(b);
   addFullFrame(stream, 0x0A);
   size_t position = 0;
   EXPECT_EQ(decode(stream, position), Result::NoFrame);
-  EXPECT_EQ(position, FrameDecoder::kMaxBytesPerCall);
+  EXPECT_EQ(position, kMaxBytesPerCall);
+  EXPECT_EQ(decoder.lastCallBytes(), kMaxBytesPerCall) << "skipped bytes count towards the next title";
   EXPECT_EQ(decode(stream, position), Result::FrameComplete);
   EXPECT_EQ(history[7], 0x0A);
 
   // Endless restarts.
   stream = frameStart(0x01);
-  while (stream.size() < 2 * FrameDecoder::kMaxBytesPerCall) addPair(stream, 0x01, 0x81);
+  while (stream.size() < 2 * kMaxBytesPerCall) addPair(stream, 0x01, 0x81);
   position = 0;
   EXPECT_EQ(decode(stream, position), Result::NoFrame);
-  EXPECT_LE(position, FrameDecoder::kMaxBytesPerCall);
-  EXPECT_GE(position, FrameDecoder::kMaxBytesPerCall - 1);
+  EXPECT_LE(position, kMaxBytesPerCall);
+  EXPECT_GE(position, kMaxBytesPerCall - 1);
 
   // The largest legal frame stays far inside the bound: a long search, then one pair per cell.
   stream.assign(100000, 0x55);
@@ -201,30 +201,32 @@ TEST_F(DecoderTest, CallGivesUpOnStreamsThatNeverCompleteAFrame) {
   EXPECT_EQ(decode(stream), Result::FrameComplete);
 }
 
-// Bytes that trickle in, as from a device that sends junk slowly.
+// Bytes that trickle in, as from a device that sends junk slowly: the clock moves 1 ms a byte.
 struct TricklingSource {
-  FrameDecoder::MemorySource bytes;
+  MemorySource bytes;
+  ManualClock* clock;  // a pointer: the decoder copies and assigns its source
   int nextByte(uint8_t& byte) {
-    std::this_thread::sleep_for(std::chrono::microseconds(100));
+    clock->advance(1);
     return bytes.nextByte(byte);
   }
 };
 
 TEST_F(DecoderTest, CallGivesUpOnATrickleThatNeverCompletesAFrame) {
-  // Without a marker: about 1 s of bytes, far fewer than the byte bound.
-  std::vector<uint8_t> stream(FrameDecoder::kMaxBytesPerCall, 0x42);
-  TricklingSource junk{{stream.data(), stream.size()}};
-  EXPECT_EQ(FrameDecoder::decodeFrame(junk), Result::NoFrame);
-  EXPECT_LT(junk.bytes.position, stream.size() / 8);
-  EXPECT_EQ(junk.bytes.position % FrameDecoder::kPatienceCheckBytes, FrameDecoder::kPatienceCheckBytes - 1);
+  // Without a marker: the search looks at the clock every kPatienceCheckBytes bytes, and gives up
+  // at the first look after a second has passed, long before the byte bound. The clock wraps
+  // round on the way.
+  std::vector<uint8_t> stream(kMaxBytesPerCall, 0x42);
+  clock = ManualClock(0xFFFFFF00u);
+  TricklingSource junk{{stream.data(), stream.size()}, &clock};
+  EXPECT_EQ(decoder.decodeFrame(junk, picture, mode, clock), Result::NoFrame);
+  EXPECT_EQ(junk.bytes.position, kPatienceCheckBytes - 1);
+  EXPECT_EQ(decoder.lastCallBytes(), junk.bytes.position);
 
-  // Endless restarts: the call gives up at a restart pair once its patience is spent.
+  // Endless restarts: the call gives up at the first restart pair after a second.
   stream = frameStart(0x01);
-  while (stream.size() < FrameDecoder::kMaxBytesPerCall) addPair(stream, 0x01, 0x81);
-  TricklingSource restarts{{stream.data(), stream.size()}};
-  FrameDecoder::decoderState.byteCounter = 0;
-  EXPECT_EQ(FrameDecoder::decodeFrame(restarts), Result::NoFrame);
-  EXPECT_LT(restarts.bytes.position, stream.size() / 8);
-  EXPECT_EQ(restarts.bytes.position % 2, 0u);
-  EXPECT_EQ(FrameDecoder::decoderState.byteCounter, static_cast<int32_t>(restarts.bytes.position));
+  while (stream.size() < kMaxBytesPerCall) addPair(stream, 0x01, 0x81);
+  TricklingSource restarts{{stream.data(), stream.size()}, &clock};
+  EXPECT_EQ(decoder.decodeFrame(restarts, picture, mode, clock), Result::NoFrame);
+  EXPECT_EQ(restarts.bytes.position, 1002u);
+  EXPECT_EQ(decoder.lastCallBytes(), restarts.bytes.position);
 }

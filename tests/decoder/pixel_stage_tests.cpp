@@ -1,6 +1,7 @@
 #include "decoder_fixture.h"
+#include "settings.h"
 
-using FrameDecoder::Result;
+using Result = FrameDecoder::Result;
 
 namespace {
 
@@ -25,7 +26,7 @@ TEST_F(DecoderTest, PaletteCellAtNormalScaleLowNibbleLeftFromRow261) {
 }
 
 TEST_F(DecoderTest, PaletteCellAtWideScaleFillsFourByTwo) {
-  settings.wide = 5;  // any non-zero value is on
+  mode = Settings{5, 0}.pictureMode();  // any non-zero value is on
   std::vector<uint8_t> stream = frameStart(0x01);
   addPair(stream, 0x00, 213);   // line 0
   addPair(stream, 0x00, 212);   // line 1 up to its last cell
@@ -57,7 +58,7 @@ TEST_F(DecoderTest, EveryPaletteColourAsPixelValue) {
 }
 
 TEST_F(DecoderTest, Screen4RunningColourStartsBlackAndSurvivesRestarts) {
-  settings.scr4 = 1;
+  mode.screen4 = true;
   std::vector<uint8_t> stream = frameStart(0x01);
   addPair(stream, 0x12, 1);  // before any table byte: black
   addPair(stream, 0x0F, 1);
@@ -71,7 +72,7 @@ TEST_F(DecoderTest, Screen4RunningColourStartsBlackAndSurvivesRestarts) {
   addPair(stream, 0x8F, 1);
   addPair(stream, 0xF0, 1);
   addFullFrame(stream, 0x00);
-  for (uint32_t& p : pixels) p = 0x777777;
+  std::fill_n(pixels, kPixelCount, 0x777777u);
   ASSERT_EQ(decode(stream), Result::FrameComplete);
   const uint32_t expected[] = {kGreen, kWhite, 0, kMagenta, kGreen};
   for (int cell = 0; cell < 5; ++cell) {
@@ -90,8 +91,7 @@ TEST_F(DecoderTest, Screen4RunningColourStartsBlackAndSurvivesRestarts) {
 
 TEST_F(DecoderTest, Screen4WritesUnchangedDeltaCellsAtWideScale) {
   ASSERT_EQ(decode(keyFrameWith({0x0F, 0x12, 0xF8, 0x00})), Result::FrameComplete);
-  settings.scr4 = 1;
-  settings.wide = 1;
+  mode = Settings{1, -7}.pictureMode();
   std::vector<uint8_t> stream = frameStart(0x00);
   addFullFrame(stream, 0x00);
   ASSERT_EQ(decode(stream), Result::FrameComplete);
@@ -104,9 +104,9 @@ TEST_F(DecoderTest, Screen4WritesUnchangedDeltaCellsAtWideScale) {
 }
 
 TEST_F(DecoderTest, PaletteDeltaZeroKeepsStalePixelsOfTheOtherScale) {
-  settings.wide = 1;
+  mode.wide = true;
   ASSERT_EQ(decode(keyFrameWith({}, 0xCC)), Result::FrameComplete);
-  settings.wide = 0;
+  mode.wide = false;
   std::vector<uint8_t> stream = frameStart(0x00);
   addPair(stream, 0x00, 5);
   addPair(stream, 0x11, 1);
@@ -115,14 +115,6 @@ TEST_F(DecoderTest, PaletteDeltaZeroKeepsStalePixelsOfTheOtherScale) {
   EXPECT_EQ(pixel(261, 0), kBlue) << "unchanged cell keeps the Wide picture's pixel";
   EXPECT_EQ(pixel(261, 10), paletteColour(0xD));
   EXPECT_EQ(pixel(261, 11), paletteColour(0xD));
-}
-
-TEST(BitmapHeaderTest, DescribesTheWholeBottomUpBuffer) {
-  BitmapHeader header;
-  std::memset(&header, 0xEE, sizeof header);
-  fillBitmapHeader(header);
-  const uint8_t expected[44] = {40, 0, 0, 0, 0x54, 3, 0, 0, 0x0C, 2, 0, 0, 1, 0, 32, 0};
-  EXPECT_EQ(std::memcmp(&header, expected, sizeof expected), 0);
 }
 
 }  // namespace

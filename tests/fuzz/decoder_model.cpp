@@ -1,21 +1,15 @@
 #include "decoder_model.h"
 
 #include <algorithm>
-#include <cstring>
 
-#include "frame_stats.h"
 #include "fuzz_check.h"
-
-// The decoder's clock, in place of the system's: time stands still here, so that a call ends
-// by the stream alone (never by the decoder's patience) and the model can say exactly how.
-uint32_t FrameStats::tickCount() { return 0; }
 
 namespace {
 
-using FrameDecoder::kCellsPerFrame;
-using FrameDecoder::kCellsPerLine;
-using FrameDecoder::kMaxBytesPerCall;
-using FrameDecoder::Result;
+using FrameDecoding::kMaxBytesPerCall;
+using FrameFormat::kCellsPerFrame;
+using FrameFormat::kCellsPerLine;
+using Result = FrameDecoder::Result;
 
 uint32_t screen4TableColour(uint8_t cell, uint32_t previousColour) {
   switch (cell) {
@@ -33,19 +27,19 @@ constexpr uint32_t paletteColours[16] = {
     paletteColour(8), paletteColour(9), paletteColour(10),  paletteColour(11),
     paletteColour(12), paletteColour(13), paletteColour(14), paletteColour(15)};
 
-inline void drawCell(GuardedMemory& memory, bool wide, bool screen4, ModelCall& call, int cellIndex,
-              uint8_t cell, uint8_t kind, uint8_t value) {
+inline void drawCell(ModelMemory& memory, PictureMode mode, ModelCall& call, int cellIndex, uint8_t cell,
+                     uint8_t kind, uint8_t value) {
   uint32_t left, right;
-  if (screen4) {
+  if (mode.screen4) {
     left = right = call.screen4Colour = screen4TableColour(cell, call.screen4Colour);
-  } else if (kind == FrameDecoder::kDeltaFrame && value == 0) {
+  } else if (kind == FrameFormat::kDeltaFrame && value == 0) {
     return;  // an unchanged cell keeps its pixels
   } else {
     left = paletteColours[cell & 0x0F], right = paletteColours[cell >> 4];
   }
   const int line = cellIndex / kCellsPerLine, cellNumber = cellIndex % kCellsPerLine;
-  uint32_t* picture = memory.picture();
-  if (!wide) {
+  uint32_t* picture = memory.pixels;
+  if (!mode.wide) {
     uint32_t* at = picture + (kPictureHeight - 1 - line) * kBufferWidth + 2 * cellNumber;
     at[0] = left, at[1] = right;
     return;
@@ -69,7 +63,7 @@ int WatchedSource::nextByte(uint8_t& byte) {
   return 0;
 }
 
-size_t LendingSource::lend(const uint8_t*& bytes) {
+size_t ShowingSource::unread(const uint8_t*& bytes) {
   check(!watched.failedThisCall, "no byte is asked for after a failure in the same call");
   const Stream& stream = *watched.stream;
   const size_t position = watched.position;
@@ -80,39 +74,20 @@ size_t LendingSource::lend(const uint8_t*& bytes) {
     const size_t offset = (position - stream.size) % kFillerBytes;
     bytes = stream.filler + offset, available = kFillerBytes - offset;
   }
-  lent = std::min({chunk - position % chunk, available, stream.length - position});
-  return lent;
+  shown = std::min({chunk - position % chunk, available, stream.length - position});
+  return shown;
 }
 
-void LendingSource::take(size_t count) {
-  check(count <= lent, "no more bytes are taken than were lent");
+void ShowingSource::consume(size_t count) {
+  check(count <= shown, "no more bytes are consumed than were shown");
   watched.position += count;
   watched.takenThisCall += static_cast<uint32_t>(count);
-  lent = 0;
-}
-
-void resetMemory(GuardedMemory& memory) {
-  std::memset(memory.history, kGuardByte, sizeof memory.history);
-  std::memset(memory.cells(), 0, kCellsPerFrame);
-  std::memset(memory.pixels, kGuardByte, sizeof memory.pixels);
-  std::memset(memory.picture(), 0, kBufferBytes);
-}
-
-void checkGuards(GuardedMemory& memory) {
-  for (size_t i = 0; i < kGuardBytes; ++i) check(memory.history[i] == kGuardByte, "guard below the cell history");
-  for (size_t i = kCellsPerFrame; i < FrameDecoder::kCellHistoryBytes + kGuardBytes; ++i)
-    check(memory.cells()[i] == kGuardByte, "cell history above cell 55,805, and its guard, untouched");
-  const uint32_t guardPixel = kGuardByte * 0x01010101u;
-  for (size_t i = 0; i < kGuardPixels; ++i) {
-    check(memory.pixels[i] == guardPixel, "guard below the frame buffer");
-    check(memory.picture()[kPixels + i] == guardPixel, "guard above the frame buffer");
-  }
+  shown = 0;
 }
 
 // Written out step by step from the stream format, with the per-call bound: a call stops with
 // NoFrame rather than take a byte or a pair that would carry it past kMaxBytesPerCall.
-ModelCall modelDecode(const Stream& stream, size_t& position, GuardedMemory& memory, bool wide,
-                      bool screen4) {
+ModelCall modelDecode(const Stream& stream, size_t& position, ModelMemory& memory, PictureMode mode) {
   ModelCall call;
   auto take = [&](uint8_t& byte) {
     if (position == stream.length) return false;
@@ -144,10 +119,10 @@ ModelCall modelDecode(const Stream& stream, size_t& position, GuardedMemory& mem
         }
         remaining = count;
       }
-      uint8_t& cell = memory.cells()[cellIndex];
+      uint8_t& cell = memory.history[cellIndex];
       cell = kind == 0x01 ? value : static_cast<uint8_t>(cell + value);
       --remaining;  // modulo 256: a count byte of 0 lasts 256 cells
-      drawCell(memory, wide, screen4, call, cellIndex, cell, kind, value);
+      drawCell(memory, mode, call, cellIndex, cell, kind, value);
     }
   }
   return call.result = Result::FrameComplete, call;

@@ -13,11 +13,12 @@
 
 #include "frame_decoder.h"
 #include "fuzz_check.h"
+#include "manual_clock.h"
 #include "stream_encoder.h"
 
 namespace {
 
-using FrameDecoder::kCellsPerFrame;
+using FrameFormat::kCellsPerFrame;
 
 constexpr size_t kGuardBytes = 4096;
 constexpr uint8_t kGuardByte = 0x5A;
@@ -25,8 +26,15 @@ constexpr int kMaxFrames = 12;
 
 uint8_t picture[kCellsPerFrame], previousPicture[kCellsPerFrame];
 uint8_t encoded[kMaxEncodedFrameBytes + kGuardBytes];
-uint8_t decodedHistory[FrameDecoder::kCellHistoryBytes];
-uint32_t pixels[kBufferBytes / 4];
+
+// Allocated once, as a program does.
+struct Decoder {
+  FrameDecoder decoder;
+  FrameBuffer picture;
+  ManualClock clock;
+  Decoder() { check(decoder.allocate() && picture.allocate(), "the decoder's memory can be allocated"); }
+};
+Decoder real;
 
 void drawPicture(InputCursor& input, int steps) {
   int cell = 0;
@@ -52,9 +60,8 @@ void checkPairs(size_t size) {
   size_t at = 2;
   for (; at + 1 < size && cells < kCellsPerFrame; at += 2) {
     const uint8_t value = encoded[at], count = encoded[at + 1];
-    check(!(value == FrameDecoder::kKeyFrame && count == FrameDecoder::kMarker),
-          "the restart pair 0x01 0x81 never appears as data");
-    cells += count == 0 ? 256 : count;
+    check(!FrameFormat::isRestartPair(value, count), "the restart pair 0x01 0x81 never appears as data");
+    cells += FrameFormat::runLength(count);
   }
   check(at == size, "the encoding is the marker and whole pairs, nothing after the frame");
   check(cells == kCellsPerFrame, "the runs cover exactly the frame's cells");
@@ -66,15 +73,16 @@ void encodeAndDecode(bool key) {
   check(size >= 4 && size <= kMaxEncodedFrameBytes, "encoded size within the bound");
   for (size_t i = kMaxEncodedFrameBytes; i < sizeof encoded; ++i)
     check(encoded[i] == kGuardByte, "the encoder writes nothing beyond kMaxEncodedFrameBytes");
-  check(encoded[0] == (key ? FrameDecoder::kKeyFrame : FrameDecoder::kDeltaFrame) &&
-            encoded[1] == FrameDecoder::kMarker,
+  check(encoded[0] == (key ? FrameFormat::kKeyFrame : FrameFormat::kDeltaFrame) &&
+            encoded[1] == FrameFormat::kMarker,
         "the frame starts with the marker of its kind");
   checkPairs(size);
 
-  FrameDecoder::MemorySource source{encoded, size};
-  check(FrameDecoder::decodeFrame(source) == FrameDecoder::Result::FrameComplete, "the frame decodes");
+  MemorySource source{encoded, size};
+  check(real.decoder.decodeFrame(source, real.picture, PictureMode{}, real.clock) == FrameDecoder::Result::FrameComplete,
+        "the frame decodes");
   check(source.position == size, "decoding takes exactly the encoded frame");
-  check(std::memcmp(decodedHistory, picture, kCellsPerFrame) == 0, "decoding gives the picture back");
+  check(std::memcmp(real.decoder.cellHistory(), picture, kCellsPerFrame) == 0, "decoding gives the picture back");
 }
 
 }  // namespace
@@ -83,10 +91,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   InputCursor input{data, size};
   std::memset(picture, 0, sizeof picture);
   std::memset(previousPicture, 0, sizeof previousPicture);
-  std::memset(decodedHistory, 0, sizeof decodedHistory);
-  FrameDecoder::decoderState = {decodedHistory, 0};
-  frameBuffer.pixels = pixels;
-  settings = Settings{};
+  std::memset(real.decoder.cellHistory(), 0, FrameDecoder::kCellHistoryBytes);
 
   for (int frame = 0; frame < kMaxFrames && !input.atEnd(); ++frame) {
     const uint8_t header = input.next();

@@ -19,7 +19,7 @@ seed() { printf "$2" > "$corpus/$1"; }
 with_mode() { { printf "$2"; cat "$3"; } > "$corpus/decoder/$1"; }
 
 # Decoder: the first byte is the mode (bit 0 Wide, 1 Screen4, 2 "on" as -7, 3 Wide switching,
-# 4 lending source, 5-7 lend chunk; 0xEF, 0xFF one call on the endless repeated stream).
+# 4 source showing its bytes, 5-7 chunk size; 0xEF, 0xFF one call on the endless repeated stream).
 with_mode pattern-key-frame-palette '\x00' "$scratch/one.bin"
 with_mode pattern-four-frames-wide-screen4-lent-1 '\x1b' "$scratch/four.bin"
 with_mode pattern-four-frames-screen4-lent-255 '\xb6' "$scratch/four.bin"
@@ -27,8 +27,8 @@ seed decoder/restart-then-missing-count-byte '\x08\x7f\x02\x81\x00\x81\x21\x03\x
 seed decoder/endless-restarts '\xff\x01\x81'
 seed decoder/endless-noise '\xef\x37\x80\x02'
 
-# Reader: steps (0 take bytes, 1 borrow bytes, 2 reopen, 3 read size), each read taking a status
-# and a count.
+# Reader: steps (0 take bytes, 1 consume shown bytes, 2 reopen, 3 read size), each read taking
+# a status and a count.
 seed reader/short-reads-then-timeout '\x20\x00\x05\x0f\x00\x00\x00\x10\x00\x24\x20\x03'
 seed reader/reopen-with-leftovers '\x08\x10\x00\x02\x5d\x04\x20\x10\x00\x02\x00\x00\x04\x10\x00'
 seed reader/error-status-and-overlong '\x04\x0f\x07\x04\x0e\x02\x04\x1f\x00\x0c\x10\x00'

@@ -1,43 +1,14 @@
 // The kestravu-stream program itself, run as a user would: bad input ends it with status 2,
 // one line on stderr and nothing left behind; pictures survive encode and decode; decode's
 // PNGs agree with the fixture checksums; info counts what a stream holds.
-#include <sys/wait.h>
-
-#include <fstream>
 #include <random>
-#include <set>
 #include <sstream>
 
-#include "stream_test_support.h"
+#include "tool_run.h"
 
 namespace {
 
 const std::string kFixtures = KESTRAVU_FIXTURES;
-
-struct ToolRun {
-  int status;
-  std::string out, err;
-};
-
-std::string readText(const std::string& path) {
-  std::ifstream file(path);
-  return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-}
-
-ToolRun runTool(const std::string& arguments) {
-  ScratchDirectory logs;
-  std::string command =
-      std::string(KESTRAVU_STREAM_TOOL) + " " + arguments + " >" + (logs / "out") + " 2>" + (logs / "err");
-  int raw = std::system(command.c_str());
-  return ToolRun{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readText(logs / "out"), readText(logs / "err")};
-}
-
-std::set<std::string> entries(const std::string& directory) {
-  std::set<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(directory))
-    names.insert(entry.path().filename());
-  return names;
-}
 
 Picture blankPicture(int width = kPictureWidth, int height = kPictureHeight) {
   return Picture{width, height, std::vector<uint8_t>(static_cast<size_t>(width) * height * 3, 0)};
@@ -58,9 +29,9 @@ uint32_t quantised(uint32_t colour) {
   int best = 0;
   long bestDistance = 1L << 40;
   for (int index = 0; index < 16; ++index) {
-    long red = long(colour >> 16) - Palette[index].red,
-         green = long(colour >> 8 & 255) - Palette[index].green;
-    long blue = long(colour & 255) - Palette[index].blue, distance = red * red + green * green + blue * blue;
+    long red = long(colour >> 16) - kPalette[index].red,
+         green = long(colour >> 8 & 255) - kPalette[index].green;
+    long blue = long(colour & 255) - kPalette[index].blue, distance = red * red + green * green + blue * blue;
     if (distance < bestDistance) best = index, bestDistance = distance;
   }
   return paletteColour(best);
@@ -221,7 +192,7 @@ TEST(StreamToolCommandLine, InfoAndDecodeCountWhatTheHandmadeStreamHolds) {
 // More than 1 MiB without a marker makes one decoder call give up; the next call goes on.
 TEST(StreamToolCommandLine, DecodingGoesOnAfterAMebibyteWithoutAFrame) {
   ScratchDirectory scratch;
-  std::vector<uint8_t> bytes(1048576 + 1000, 0x55), cells(FrameDecoder::kCellsPerFrame, 0x9C);
+  std::vector<uint8_t> bytes(1048576 + 1000, 0x55), cells(FrameFormat::kCellsPerFrame, 0x9C);
   std::vector<uint8_t> frame = encode(cells, nullptr);
   bytes.insert(bytes.end(), frame.begin(), frame.end());
   std::ofstream(scratch / "junk.stream", std::ios::binary)

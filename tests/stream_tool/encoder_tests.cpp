@@ -6,9 +6,9 @@
 
 namespace {
 
-using FrameDecoder::kCellsPerFrame;
-using FrameDecoder::kCellsPerLine;
-using FrameDecoder::Result;
+using FrameFormat::kCellsPerFrame;
+using FrameFormat::kCellsPerLine;
+using Result = FrameDecoder::Result;
 
 class EncoderTest : public DecoderTest {
  protected:
@@ -17,11 +17,11 @@ class EncoderTest : public DecoderTest {
   void expectFrameGives(const std::vector<uint8_t>& stream, size_t& position,
                         const std::vector<uint8_t>& cells) {
     ASSERT_EQ(decode(stream, position), Result::FrameComplete);
-    ASSERT_TRUE(std::equal(cells.begin(), cells.end(), history.begin())) << "cell history differs";
+    ASSERT_TRUE(std::equal(cells.begin(), cells.end(), history)) << "cell history differs";
     for (int cell = 0; cell < kCellsPerFrame; ++cell) {
       int row = kPictureHeight - 1 - cell / kCellsPerLine, x = 2 * (cell % kCellsPerLine);
       uint64_t shown = pixel(row, x) | uint64_t{pixel(row, x + 1)} << 32;
-      ASSERT_EQ(shown, palettePairs[cells[cell]]) << "picture differs at cell " << cell;
+      ASSERT_EQ(shown, kPalettePairs[cells[cell]]) << "picture differs at cell " << cell;
     }
   }
   // Encodes `first` as a key frame and `second` as a delta frame against it, one stream.

@@ -17,17 +17,14 @@
 
 namespace {
 
-using FrameDecoder::Result;
+using Result = FrameDecoder::Result;
 
-struct Mode {
-  bool wide, screen4;
-};
-constexpr Mode kModes[] = {{false, false}, {true, false}, {false, true}, {true, true}};
+constexpr PictureMode kModes[] = {{false, false}, {true, false}, {false, true}, {true, true}};
 
 class StreamFixture : public DecoderTest {
  protected:
   std::vector<uint8_t> picture() const {
-    bool wide = settings.wide != 0;
+    bool wide = mode.wide;
     int width = wide ? kBufferWidth : kPictureWidth, height = wide ? kBufferHeight : kPictureHeight;
     std::vector<uint8_t> rgb;
     for (int line = 0; line < height; ++line) {
@@ -41,14 +38,14 @@ class StreamFixture : public DecoderTest {
   // Per completed frame: the cell history's checksum, then the picture's in each mode.
   std::vector<std::vector<uint32_t>> checksums(const std::vector<uint8_t>& stream) {
     std::vector<std::vector<uint32_t>> frames;
-    for (const Mode& mode : kModes) {
+    for (const PictureMode& drawn : kModes) {
       SetUp();  // fresh, zeroed decoder memory
-      settings.wide = mode.wide, settings.scr4 = mode.screen4;
+      mode = drawn;
       size_t position = 0, frame = 0;
       for (Result result; (result = decode(stream, position)) != Result::SourceFailed;) {
         if (result == Result::NoFrame) continue;
         if (frame == frames.size())
-          frames.push_back({posixCksum(history.data(), FrameDecoder::kCellsPerFrame)});
+          frames.push_back({posixCksum(history, FrameFormat::kCellsPerFrame)});
         std::vector<uint8_t> rgb = picture();
         frames[frame++].push_back(posixCksum(rgb.data(), rgb.size()));
       }

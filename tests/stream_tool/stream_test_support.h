@@ -1,9 +1,7 @@
 // Helpers for the stream tool tests: encoding into a vector, the well-formedness check of an
-// encoded frame, PNG files, the POSIX cksum CRC used by the checksum fixtures, and scratch
-// directories.
+// encoded frame, the POSIX cksum CRC used by the checksum fixtures, and scratch directories.
 #pragma once
 #include <gtest/gtest.h>
-#include <png.h>
 #include <stdlib.h>
 
 #include <cstring>
@@ -12,6 +10,7 @@
 #include <vector>
 
 #include "decoder_fixture.h"
+#include "png_picture.h"
 #include "stream_encoder.h"
 
 inline std::vector<uint8_t> encode(const std::vector<uint8_t>& cells,
@@ -32,7 +31,7 @@ inline void expectWellFormedFrame(const std::vector<uint8_t>& frame) {
     EXPECT_FALSE(frame[at] == 0x01 && frame[at + 1] == 0x81) << "restart pair as data at byte " << at;
     covered += frame[at + 1] == 0 ? 256 : frame[at + 1];
   }
-  EXPECT_EQ(covered, FrameDecoder::kCellsPerFrame);
+  EXPECT_EQ(covered, FrameFormat::kCellsPerFrame);
 }
 
 // The checksum of `cksum` (POSIX): CRC-32, polynomial 0x04C11DB7 MSB first, over the bytes
@@ -46,34 +45,6 @@ inline uint32_t posixCksum(const uint8_t* bytes, size_t size) {
   for (size_t i = 0; i < size; ++i) addByte(bytes[i]);
   for (size_t length = size; length != 0; length >>= 8) addByte(static_cast<uint8_t>(length));
   return ~crc;
-}
-
-struct Picture {
-  int width = 0, height = 0;
-  std::vector<uint8_t> rgb;  // 8-bit RGB, top line first
-};
-
-inline bool readPng(const std::string& path, Picture& picture) {
-  png_image image;
-  std::memset(&image, 0, sizeof image);
-  image.version = PNG_IMAGE_VERSION;
-  if (!png_image_begin_read_from_file(&image, path.c_str())) return false;
-  image.format = PNG_FORMAT_RGB;
-  picture.width = static_cast<int>(image.width), picture.height = static_cast<int>(image.height);
-  picture.rgb.assign(PNG_IMAGE_SIZE(image), 0);
-  return png_image_finish_read(&image, nullptr, picture.rgb.data(), 0, nullptr) != 0;
-}
-
-inline bool writePng(const std::string& path, const Picture& picture) {
-  png_image image;
-  std::memset(&image, 0, sizeof image);
-  image.version = PNG_IMAGE_VERSION;
-  image.width = static_cast<png_uint_32>(picture.width);
-  image.height = static_cast<png_uint_32>(picture.height);
-  image.format = PNG_FORMAT_RGB;
-  bool written = png_image_write_to_file(&image, path.c_str(), 0, picture.rgb.data(), 0, nullptr) != 0;
-  png_image_free(&image);
-  return written;
 }
 
 // A fresh directory for one test, removed with everything in it afterwards.

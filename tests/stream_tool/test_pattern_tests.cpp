@@ -9,8 +9,8 @@
 
 namespace {
 
-using FrameDecoder::kCellsPerFrame;
-using FrameDecoder::Result;
+using FrameFormat::kCellsPerFrame;
+using Result = FrameDecoder::Result;
 
 class TestPatternTest : public DecoderTest {
  protected:
@@ -51,7 +51,7 @@ TEST_F(TestPatternTest, FrameZeroHoldsEveryPaletteIndexAndEveryScreen4Byte) {
   for (int byte : {0x00, 0x0F, 0xF0, 0xFF}) EXPECT_TRUE(byteSeen[byte]) << "cell byte " << byte;
   int repeatingBytes = 0;  // bytes outside the Screen4 table take the colour before them
   for (int byte = 0; byte < 256; ++byte)
-    repeatingBytes += byteSeen[byte] && screen4Table[byte] == kScreen4Repeat;
+    repeatingBytes += byteSeen[byte] && kScreen4Table[byte] == kScreen4Repeat;
   EXPECT_GT(repeatingBytes, 0);
 }
 
@@ -63,10 +63,10 @@ TEST_F(TestPatternTest, StreamDecodesToThePatternInBothColourModes) {
   }
   size_t position = 0;
   for (uint32_t frame = 0; frame < 126; ++frame) {
-    settings.scr4 = frame % 2;  // the last one, 125, in Screen4 mode
+    mode.screen4 = frame % 2;  // the last one, 125, in Screen4 mode
     ASSERT_EQ(decode(stream, position), Result::FrameComplete);
     renderPatternFrame(frame, cells.data());
-    ASSERT_TRUE(std::equal(cells.begin(), cells.end(), history.begin())) << "frame " << frame;
+    ASSERT_TRUE(std::equal(cells.begin(), cells.end(), history)) << "frame " << frame;
   }
   EXPECT_EQ(position, stream.size());
   std::vector<uint32_t> colours;

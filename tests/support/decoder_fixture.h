@@ -1,32 +1,34 @@
-// Decoder memory for tests: a cell history with a guard pattern above the frame's cells and a
-// frame buffer, installed into the process-wide records and reset for every test.
+// A decoder, its picture and a clock that stands still, fresh for every test; the cell history
+// bytes above the frame's cells hold a guard pattern that no decode may touch.
 #pragma once
 #include <gtest/gtest.h>
 
 #include <vector>
 
 #include "frame_decoder.h"
+#include "manual_clock.h"
 
 constexpr uint8_t kGuard = 0xA5;
+constexpr size_t kPixelCount = static_cast<size_t>(kBufferWidth) * kBufferHeight;
 
 class DecoderTest : public ::testing::Test {
  protected:
+  // Also called again by tests that want zeroed memory halfway.
   void SetUp() override {
-    history.assign(FrameDecoder::kCellHistoryBytes, 0);
-    std::fill(history.begin() + FrameDecoder::kCellsPerFrame, history.end(), kGuard);
-    pixels.assign(kBufferWidth * kBufferHeight, 0);
-    FrameDecoder::decoderState = {history.data(), 0};
-    frameBuffer.pixels = pixels.data();
-    settings = Settings{};
+    ASSERT_TRUE(decoder.allocate() && picture.allocate());
+    history = decoder.cellHistory();
+    pixels = picture.pixels.get();
+    std::fill(history + FrameFormat::kCellsPerFrame, history + FrameDecoder::kCellHistoryBytes, kGuard);
+    mode = PictureMode{};
   }
   void TearDown() override {
-    for (size_t i = FrameDecoder::kCellsPerFrame; i < history.size(); ++i)
+    for (int i = FrameFormat::kCellsPerFrame; i < FrameDecoder::kCellHistoryBytes; ++i)
       ASSERT_EQ(history[i], kGuard) << "cell history byte " << i << " above the frame was written";
   }
 
   FrameDecoder::Result decode(const std::vector<uint8_t>& stream, size_t& position) {
-    FrameDecoder::MemorySource source{stream.data(), stream.size(), position};
-    FrameDecoder::Result result = FrameDecoder::decodeFrame(source);
+    MemorySource source{stream.data(), stream.size(), position};
+    FrameDecoder::Result result = decoder.decodeFrame(source, picture, mode, clock);
     position = source.position;
     return result;
   }
@@ -37,12 +39,16 @@ class DecoderTest : public ::testing::Test {
   // Pixel at picture column x of buffer row `row` (row 0 is the bottom row in memory).
   uint32_t pixel(int row, int x) const { return pixels[static_cast<size_t>(row) * kBufferWidth + x]; }
 
-  std::vector<uint8_t> history;
-  std::vector<uint32_t> pixels;
+  FrameDecoder decoder;
+  FrameBuffer picture;
+  ManualClock clock;
+  PictureMode mode;
+  uint8_t* history = nullptr;  // the decoder's cell history
+  uint32_t* pixels = nullptr;  // the picture's kPixelCount pixels
 };
 
 // Stream building: a marker, then pairs.
-inline std::vector<uint8_t> frameStart(uint8_t kind) { return {kind, 0x81}; }
+inline std::vector<uint8_t> frameStart(uint8_t kind) { return {kind, FrameFormat::kMarker}; }
 inline void addPair(std::vector<uint8_t>& stream, uint8_t value, uint8_t count) {
   stream.push_back(value);
   stream.push_back(count);

@@ -1,16 +1,16 @@
-// The decoder reading whole streams through the real reader, against the same stream decoded
-// from memory: every frame must come out the same whatever the read size and however the
-// driver cuts the stream into reads.
+// The viewer decoding whole streams through the D2XX link and the real reader, against the
+// same stream decoded from memory: every frame must come out the same whatever the read size
+// and however the driver cuts the stream into reads.
 #include <cstring>
 
-#include "frame_decoder.h"
 #include "link_fixture.h"
+#include "manual_clock.h"
 #include "stream_encoder.h"
+#include "viewer.h"
 
 namespace {
 
-using FrameDecoder::kCellsPerFrame;
-using FrameDecoder::Result;
+using FrameFormat::kCellsPerFrame;
 
 uint32_t nextRandom(uint32_t& state) {
   state ^= state << 13, state ^= state >> 17, state ^= state << 5;
@@ -53,45 +53,33 @@ std::vector<uint8_t> testStream() {
   return stream;
 }
 
-uint64_t frameChecksum(const std::vector<uint8_t>& history, const std::vector<uint32_t>& pixels) {
+uint64_t frameChecksum(const uint8_t* history, const FrameBuffer& picture) {
   uint64_t hash = 1469598103934665603ull;
   auto mix = [&hash](uint64_t value) { hash = (hash ^ value) * 1099511628211ull; };
   for (int i = 0; i < kCellsPerFrame; ++i) mix(history[i]);
-  for (uint32_t pixel : pixels) mix(pixel);
+  for (size_t i = 0; i < static_cast<size_t>(kBufferWidth) * kBufferHeight; ++i) mix(picture.pixels[i]);
   return hash;
 }
 
-class StreamThroughLinkTest : public LinkTest {
- protected:
-  void SetUp() override {
-    LinkTest::SetUp();
-    history.assign(FrameDecoder::kCellHistoryBytes, 0);
-    pixels.assign(kBufferWidth * kBufferHeight, 0);
-    FrameDecoder::decoderState = {history.data(), 0};
-    frameBuffer.pixels = pixels.data();
-  }
+// The checksum of every frame the decoder completes from memory, until the stream runs out.
+std::vector<uint64_t> decodeFromMemory(const std::vector<uint8_t>& stream) {
+  FrameDecoder decoder;
+  FrameBuffer picture;
+  ManualClock clock;
+  EXPECT_TRUE(decoder.allocate() && picture.allocate());
+  MemorySource memory{stream.data(), stream.size()};
+  std::vector<uint64_t> checksums;
+  uint32_t bytes = 0;
+  while (decoder.decodeFrame(memory, picture, PictureMode{}, clock) == FrameDecoder::Result::FrameComplete)
+    checksums.push_back(frameChecksum(decoder.cellHistory(), picture)), bytes += decoder.lastCallBytes();
+  EXPECT_EQ(bytes + decoder.lastCallBytes(), stream.size());
+  return checksums;
+}
 
-  // Decodes frames until the source fails; the checksum of each completed frame.
-  template <class Source>
-  std::vector<uint64_t> decodeAll(Source& source) {
-    std::vector<uint64_t> checksums;
-    Result result;
-    while ((result = FrameDecoder::decodeFrame(source)) == Result::FrameComplete)
-      checksums.push_back(frameChecksum(history, pixels));
-    EXPECT_EQ(result, Result::SourceFailed);
-    return checksums;
-  }
-
-  std::vector<uint8_t> history;
-  std::vector<uint32_t> pixels;
-};
-
-TEST_F(StreamThroughLinkTest, DecodesTheSameFramesAsFromMemoryForAnyReadSizeAndCut) {
+TEST_F(LinkTest, ViewerDecodesTheSameFramesAsFromMemoryForAnyReadSizeAndCut) {
   const std::vector<uint8_t> stream = testStream();
-  FrameDecoder::MemorySource memory{stream.data(), stream.size()};
-  const std::vector<uint64_t> expected = decodeAll(memory);
+  const std::vector<uint64_t> expected = decodeFromMemory(stream);
   ASSERT_EQ(expected.size(), 6u);
-  ASSERT_EQ(FrameDecoder::decoderState.byteCounter, static_cast<int32_t>(stream.size()));
 
   struct Case {
     int32_t bufsize;
@@ -101,15 +89,23 @@ TEST_F(StreamThroughLinkTest, DecodesTheSameFramesAsFromMemoryForAnyReadSizeAndC
   for (const Case& reads : cases) {
     SCOPED_TRACE("bufsize " + std::to_string(reads.bufsize));
     SetUp();
-    settings.bufsize = reads.bufsize;
-    FakeD2xx::driver.stream = stream;
-    FakeD2xx::driver.chunkSizes = reads.cuts;
-    ASSERT_EQ(DeviceLink::open(), 0);
-    StreamReader::DeviceSource device;
-    EXPECT_EQ(decodeAll(device), expected);
-    EXPECT_EQ(FrameDecoder::decoderState.byteCounter, static_cast<int32_t>(stream.size()));
-    EXPECT_EQ(StreamReader::readerState.lastRefill, StreamReader::RefillResult::TimedOut);
-    EXPECT_LE(FakeD2xx::driver.largestReadCount, static_cast<uint32_t>(sanitizedReadSize(reads.bufsize)));
+    driver().stream = stream;
+    driver().chunkSizes = reads.cuts;
+    ManualClock clock;
+    Viewer viewer(link(), clock);
+    ASSERT_EQ(viewer.openDevice(reads.bufsize), OpenResult::Opened);
+    ASSERT_TRUE(viewer.allocateBuffers());
+    std::vector<uint64_t> checksums;
+    uint32_t bytes = 0;
+    for (TickResult result; (result = viewer.tick(PictureMode{})) != TickResult::DeviceFailed;) {
+      ASSERT_EQ(result, TickResult::FrameShown);
+      checksums.push_back(frameChecksum(viewer.decoder().cellHistory(), viewer.picture()));
+      bytes += viewer.decoder().lastCallBytes();
+    }
+    EXPECT_EQ(checksums, expected);
+    EXPECT_EQ(bytes + viewer.decoder().lastCallBytes(), stream.size());
+    EXPECT_EQ(viewer.reader().lastRefill(), ReadResult::TimedOut);
+    EXPECT_LE(driver().largestReadCount, static_cast<uint32_t>(sanitizedReadSize(reads.bufsize)));
   }
 }
 
