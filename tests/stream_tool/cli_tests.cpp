@@ -67,15 +67,7 @@ TEST(StreamToolCommandLine, BadInputExitsWithStatusTwoAndLeavesNothingBehind) {
       "pattern -o " + made + " --wide",
       "pattern -o " + (scratch / "no/such/dir.stream"),
   };
-  for (const std::string& arguments : cases) {
-    ToolRun run = runTool(arguments);
-    EXPECT_EQ(run.status, 2) << arguments;
-    EXPECT_EQ(run.out, "") << arguments;
-    EXPECT_EQ(run.err.rfind("kestravu-stream: ", 0), 0u) << arguments << "\n" << run.err;
-    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << arguments << "\n" << run.err;
-    EXPECT_EQ(run.err.back(), '\n') << arguments;
-    EXPECT_EQ(entries(scratch.path), before) << arguments;
-  }
+  for (const std::string& arguments : cases) expectRefused(arguments, scratch.path, before);
 }
 
 // A failure after some pictures are written must not leave a set that looks like the stream.

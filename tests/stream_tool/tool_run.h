@@ -3,6 +3,7 @@
 #pragma once
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -35,4 +36,17 @@ inline std::set<std::string> entries(const std::string& directory) {
   for (const auto& entry : std::filesystem::directory_iterator(directory))
     names.insert(entry.path().filename());
   return names;
+}
+
+// Bad input is refused alike by every command: exit status 2, nothing on stdout, one line on
+// stderr, and `directory` left holding just the entries in `before`.
+inline void expectRefused(const std::string& arguments, const std::string& directory,
+                          const std::set<std::string>& before) {
+  ToolRun run = runTool(arguments);
+  EXPECT_EQ(run.status, 2) << arguments;
+  EXPECT_EQ(run.out, "") << arguments;
+  EXPECT_EQ(run.err.rfind("kestravu-stream: ", 0), 0u) << arguments << "\n" << run.err;
+  EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << arguments << "\n" << run.err;
+  EXPECT_EQ(run.err.empty() ? '\0' : run.err.back(), '\n') << arguments;
+  EXPECT_EQ(entries(directory), before) << arguments;
 }

@@ -189,14 +189,7 @@ TEST(StreamToolVideo, BadInputExitsWithStatusTwoAndLeavesNothingBehind) {
       "video " + stream + " " + (scratch / "mkv"),
       "video " + stream + " " + (scratch / "no/such/dir.mp4"),
   };
-  for (const std::string& arguments : cases) {
-    ToolRun run = runTool(arguments);
-    EXPECT_EQ(run.status, 2) << arguments;
-    EXPECT_EQ(run.out, "") << arguments;
-    EXPECT_EQ(run.err.rfind("kestravu-stream: ", 0), 0u) << arguments << "\n" << run.err;
-    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << arguments << "\n" << run.err;
-    EXPECT_EQ(entries(scratch.path), before) << arguments;
-  }
+  for (const std::string& arguments : cases) expectRefused(arguments, scratch.path, before);
   EXPECT_EQ(readText(scratch / "old.mkv"), "kept\n");
 }
 
