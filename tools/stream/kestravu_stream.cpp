@@ -253,9 +253,10 @@ struct PictureCount {
 };
 
 // Decodes the stream and hands each picture as the window shows it to
-// `take(frame, rgb, bytesRead)` (8-bit RGB, top line first); a status from `take` ends it.
-template <typename Take>
-int forEachPicture(const std::vector<uint8_t>& stream, PictureMode mode, PictureCount& count, Take take) {
+// `usePicture(frame, rgb, bytesRead)` (8-bit RGB, top line first); a status from it ends the loop.
+template <typename UsePicture>
+int forEachPicture(const std::vector<uint8_t>& stream, PictureMode mode, PictureCount& count,
+                   UsePicture usePicture) {
   std::vector<uint8_t> rgb(static_cast<size_t>(kBufferWidth) * kBufferHeight * 3);
   StreamDecoder streamDecoder;
   if (!streamDecoder.allocate()) return fail("out of memory");
@@ -269,7 +270,7 @@ int forEachPicture(const std::vector<uint8_t>& stream, PictureMode mode, Picture
       continue;
     }
     copyPicture(streamDecoder.picture, mode.wide, rgb.data());
-    if (int status = take(count.frames, rgb.data(), source.position)) return status;
+    if (int status = usePicture(count.frames, rgb.data(), source.position)) return status;
     ++count.frames;
   }
 }
