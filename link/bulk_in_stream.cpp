@@ -239,6 +239,11 @@ ReadResult BulkInStream::read(uint8_t* buffer, uint32_t count, uint32_t& receive
   return ReadResult::ReadFailed;
 }
 
+bool BulkInStream::isFlowing() const {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  return started_ && error_ == 0;
+}
+
 uint32_t BulkInStream::bufferedBytes() const {
   const std::lock_guard<std::mutex> lock(mutex_);
   return size_;

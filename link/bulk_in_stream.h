@@ -75,6 +75,8 @@ class BulkInStream {
   void stop();
   void discardBuffered();
   bool isStarted() const { return started_; }
+  // Started, and no transfer has failed.
+  bool isFlowing() const;
 
   // Takes bytes from the buffer until `count` have arrived, or the transfers failed and the
   // buffer is empty, or DeviceLink::kReadTimeoutMs have passed on `clock`. Bytes that came

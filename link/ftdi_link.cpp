@@ -86,9 +86,13 @@ OpenResult FtdiLink::openAndStream() {
   return fail(OpenResult::Opened, 0);
 }
 
-// A failure here shows at the next read: NotOpen when no device opened again, once the bytes
-// buffered before have been read.
+// The read size does not concern the transfers, so a flowing stream is left alone: closing
+// the device would lose at the chip whatever came while it was closed, tens of milliseconds of
+// stream against the 2 ms an FT232R holds. A failed or stopped one is opened afresh; a failure
+// then shows at the next read: NotOpen when no device opened again, once the bytes buffered
+// before have been read.
 void FtdiLink::reopen(uint32_t) {
+  if (stream_.isFlowing()) return;
   stopAndCloseDevice();
   openAndStream();
 }

@@ -12,7 +12,8 @@
 //             queueing the stream's transfers                 -> TransferSizeFailed
 //           The read size only says how much each read asks for: the USB transfers are the
 //           stream's own, sized for the bus rather than for the viewer's reads.
-//   reopen: stops the stream and closes, then opens again. Bytes the stream had buffered are
+//   reopen: nothing while the stream flows (the read size does not concern it); otherwise
+//           stops the stream and closes, then opens again. Bytes the stream had buffered are
 //           kept and served first.
 //   close:  stops the stream, closes the device and drops what was buffered.
 //   read:   takes from the stream's buffer until the count has arrived or the read time-out

@@ -122,34 +122,35 @@ TEST_F(FtdiLinkTest, AConfigurationFailureHasItsOwnResultAndTheDeviceStaysOpenUn
   }
 }
 
-// Every transfer comes back cancelled before libftdi1 releases the device.
-TEST_F(FtdiLinkTest, ReopenStopsTheStreamBeforeClosingKeepsWhatWasBufferedAndAFailedReopenShowsAfterIt) {
+// The read size does not concern the transfers: a reopen loses nothing while the stream flows.
+// After a failure the device is closed, once every transfer is back, and opened again.
+TEST_F(FtdiLinkTest, AReopenLeavesAFlowingStreamAloneAndOpensAfreshAfterAFailureServingWhatCameFirst) {
   script.completions = {data(counting(20))};
   openOneDevice();
   ScriptedFtdi::settle();
   link.reopen(100);
-  EXPECT_EQ(script.calls, joined(joined({"ftdi_usb_close"}, findCalls({"ftdi_usb_get_strings2 dev1",
-                                                                         "ftdi_usb_open_dev dev1"})),
-                                 kConfigureCalls));
-  EXPECT_EQ(script.cancels, BulkInStream::kTransfers);
-  EXPECT_EQ(script.transfersAtClose, 0);
-  EXPECT_EQ(script.allocated, BulkInStream::kTransfers);
-  ASSERT_EQ(link.read(buffer, 20, received), ReadResult::BytesArrived);
-  EXPECT_EQ(std::vector<uint8_t>(buffer, buffer + received), counting(20));
-
   ScriptedFtdi::complete({data(counting(5, 20))});
+  ASSERT_EQ(link.read(buffer, 25, received), ReadResult::BytesArrived);
+  EXPECT_EQ(std::vector<uint8_t>(buffer, buffer + received), counting(25));
+  EXPECT_EQ(script.calls, Calls{});
+  EXPECT_EQ(script.cancels, 0);
+
+  ScriptedFtdi::complete({data(counting(5, 25)), {LIBUSB_TRANSFER_STALL, {}}});
   ScriptedFtdi::settle();
   script.devices[0].openError = -4;  // unplugged in between
   link.reopen(32);
+  EXPECT_EQ(script.calls, joined({"ftdi_usb_close"}, findCalls({"ftdi_usb_get_strings2 dev1",
+                                                               "ftdi_usb_open_dev dev1"})));
+  EXPECT_EQ(script.cancels, BulkInStream::kTransfers - 1);
+  EXPECT_EQ(script.transfersAtClose, 0);
   StreamReader reader(link);
   uint8_t byte = 0;
-  for (int i = 20; i < 25; ++i) {
+  for (int i = 25; i < 30; ++i) {
     ASSERT_EQ(reader.nextByte(byte), 0);
     EXPECT_EQ(byte, i);
   }
   EXPECT_EQ(reader.nextByte(byte), 1);
   EXPECT_EQ(reader.lastRefill(), ReadResult::NotOpen);
-  EXPECT_EQ(script.allocated, 0);
 }
 
 // ---- read ---------------------------------------------------------------------------------
@@ -187,7 +188,6 @@ TEST_F(FtdiLinkTest, ReadEndsAtTheDeadlineWithWhatCameAndTheReaderServesItThenFa
     EXPECT_EQ(byte, i);
   }
   EXPECT_GE(script.clock.now - start, DeviceLink::kReadTimeoutMs);
-  EXPECT_LT(script.clock.now - start, 2 * DeviceLink::kReadTimeoutMs);
 
   EXPECT_EQ(reader.nextByte(byte), 1);
   EXPECT_EQ(reader.lastRefill(), ReadResult::TimedOut);
