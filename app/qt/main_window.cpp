@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QActionGroup>
+#include <QCloseEvent>
 #include <QEvent>
 #include <QFileDialog>
 #include <QLabel>
@@ -250,6 +251,13 @@ void MainWindow::setFullScreen(bool on) {
     showFullScreen();
   else
     showNormal();
+}
+
+// Closing the window ends the program: no tick may hold up its way out, as one can for a second
+// on a stream without frames.
+void MainWindow::closeEvent(QCloseEvent* event) {
+  frameTimer_->stop();
+  QMainWindow::closeEvent(event);
 }
 
 // The window manager may end full screen by its own means.

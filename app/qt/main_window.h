@@ -57,6 +57,7 @@ class MainWindow final : public QMainWindow {
 
  protected:
   void changeEvent(QEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
 
  private:
   void createFileMenu();
