@@ -62,6 +62,18 @@ bool parseCount(const char* text, long maximum, long& value) {
   return errno == 0 && end != text && *end == '\0' && value >= 1 && value <= maximum;
 }
 
+// Whether `argument` is, whole, one of the space-separated words of `allowed`. A search for it
+// in the list would let one argument "--wide --screen4" pass as both.
+bool isAllowed(const char* argument, const char* allowed) {
+  const size_t length = std::strlen(argument);
+  for (const char* word = allowed; *word != '\0';) {
+    const size_t wordLength = std::strcspn(word, " ");
+    if (wordLength == length && std::strncmp(word, argument, length) == 0) return true;
+    word += wordLength + (word[wordLength] == ' ' ? 1 : 0);
+  }
+  return false;
+}
+
 // `allowed` lists the options of the command, e.g. "--wide --screen4". Returns 0 or kBadInput.
 int parseOptions(int argc, char** argv, const char* allowed, Options& options) {
   for (int i = 0; i < argc; ++i) {
@@ -72,8 +84,7 @@ int parseOptions(int argc, char** argv, const char* allowed, Options& options) {
       options.operands.push_back(argument);
       continue;
     }
-    std::string padded = std::string(" ") + allowed + " ";
-    if (padded.find(std::string(" ") + argument + " ") == std::string::npos)
+    if (!isAllowed(argument, allowed))
       return fail("unknown option '%s' (%s)", argument, kUsage);
     if (takesValue && i + 1 == argc) return fail("option '%s' needs a value", argument);
     if (!std::strcmp(argument, "-o")) {
