@@ -10,6 +10,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QTimer>
+#include <cstring>
 
 #include "buffer_size_dialog.h"
 #include "picture_view.h"
@@ -196,8 +197,15 @@ bool MainWindow::openStream(const QString& path, QString& error) {
   switch (file->load(QFile::encodeName(path).constData())) {
     case StreamFileLink::LoadResult::Loaded:
       break;
+    case StreamFileLink::LoadResult::NotFound:
+      error = tr("%1: there is no such file.").arg(path);
+      return false;
+    case StreamFileLink::LoadResult::NotRegular:
+      error = tr("%1: not a regular file.").arg(path);
+      return false;
     case StreamFileLink::LoadResult::Unreadable:
-      error = tr("%1: the file cannot be read.").arg(path);
+      error = tr("%1: the file cannot be read: %2.")
+                  .arg(path, QString::fromLocal8Bit(std::strerror(file->loadError())));
       return false;
     case StreamFileLink::LoadResult::NoWholeFrame:
       error = tr("%1: no whole frame of a capture stream in it.").arg(path);

@@ -1,6 +1,7 @@
 // The native viewer on the offscreen platform, over the simulated device. The device reads its
 // set-up once per process, so ctest runs each function (or data row) in a process of its own.
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -519,6 +520,23 @@ void ViewerTests::openStream() {
   QTRY_VERIFY(logLines(log, readsAtOpen).join('\n').contains("FT_Read"));
   QVERIFY(action(&window, "&Record Stream")->isEnabled());
   QVERIFY(!action(&window, "&Close Stream")->isEnabled());
+
+  // A FIFO, which no one writes: a message at once, and the device plays on.
+  const QString fifo = scratch_.filePath("fifo.kvs");
+  QCOMPARE(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+  whenModalShown([&](QWidget* widget) {
+    auto* dialog = qobject_cast<QFileDialog*>(widget);
+    if (dialog == nullptr) return widget->close(), void();
+    dialog->selectFile(fifo);
+    static_cast<QDialog*>(dialog)->accept();
+  });
+  action(&window, "&Open Stream…")->trigger();
+  QMessageBox* warning = shownWarning(&window);
+  QVERIFY(warning != nullptr);
+  QCOMPARE(warning->text(), fifo + ": not a regular file.");
+  const int readsAfterFifo = logLines(log).size();
+  QTRY_VERIFY(logLines(log, readsAfterFifo).join('\n').contains("FT_Read"));
+  QVERIFY(!action(&window, "&Close Stream")->isEnabled());
 }
 
 // `kestravu FILE` with no device: the file plays, cut at both ends as a recording is, and
@@ -530,7 +548,6 @@ void ViewerTests::streamFileWithoutDevice() {
   writeFile(cut, stream.mid(1000) + stream.left(500));
   StreamFileLink link;
   QCOMPARE(link.load(QFile::encodeName(cut).constData()), StreamFileLink::LoadResult::Loaded);
-  QCOMPARE(link.playedSize(), size_t(stream.size() - 1000));
   QCOMPARE(link.open(32), OpenResult::Opened);
   QByteArray played(2 * stream.size() - 2000, '\0');
   for (uint32_t at = 0, received = 0; at < uint32_t(played.size()); at += received)
@@ -538,6 +555,7 @@ void ViewerTests::streamFileWithoutDevice() {
                        std::min<uint32_t>(256, played.size() - at), received),
              ReadResult::BytesArrived);
   QCOMPARE(played, stream.mid(1000) + stream.mid(1000));
+  QCOMPARE(link.playedSize(), uint64_t(stream.size() - 1000));
 
   const QList<QImage> frames = referencePictures(cut, scratch_.path(), {});
   bool played1 = false, warned = false, played2 = false;
@@ -557,16 +575,22 @@ void ViewerTests::streamFileWithoutDevice() {
   QVERIFY(warned);
   QVERIFY(played2);
 
+  // Each with its own reason; a FIFO that no one writes, and a directory, at once.
   writeFile(scratch_.filePath("empty.kvs"), "");
-  for (const QString& unplayable :
-       {scratch_.filePath("missing.kvs"), scratch_.filePath("empty.kvs")}) {
+  QCOMPARE(mkfifo(QFile::encodeName(scratch_.filePath("fifo.kvs")).constData(), 0600), 0);
+  const std::pair<QString, QString> unplayables[] = {
+      {scratch_.filePath("missing.kvs"), "there is no such file."},
+      {scratch_.filePath("empty.kvs"), "no whole frame of a capture stream in it."},
+      {scratch_.filePath("fifo.kvs"), "not a regular file."},
+      {scratch_.path(), "not a regular file."}};
+  for (const auto& [unplayable, reason] : unplayables) {
     QString text;
     whenModalShown([&](QWidget* widget) {
       if (auto* box = qobject_cast<QMessageBox*>(widget)) text = box->text();
       widget->close();
     });
     QCOMPARE(runProgram(scratch_.filePath("KESTRAVU.ini"), unplayable), kExitStartupFailed);
-    QVERIFY2(text.contains(unplayable), qPrintable(text));
+    QVERIFY2(text.endsWith('\n' + unplayable + ": " + reason), qPrintable(text));
   }
 }
 
