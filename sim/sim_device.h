@@ -62,7 +62,7 @@ struct DeviceState {
   std::chrono::steady_clock::time_point nextRelease{};
   uint64_t bytesPerSecond = 0;  // KESTRAVU_SIM_RATE; 0: paced by frames
   std::chrono::steady_clock::time_point rateStart{};
-  uint64_t rateBytesSent = 0;  // by the byte pace since rateStart, collected or not
+  uint64_t rateBytesSent = 0;  // since rateStart: collected, or lost past the backlog
 
   uint64_t bytesDelivered = 0;
   int64_t failAfterBytes = -1;  // -1: never fails
