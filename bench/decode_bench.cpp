@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "clock.h"
@@ -112,12 +113,46 @@ void BM_MemsetBaseline(benchmark::State& state) {
   }
 }
 
+// Junk from a dead input at the device's rate, about 110 KB/s: the clock moves 1 ms for every
+// 110 bytes taken. held_ms is how long one call would keep the program waiting.
+class PacedJunk final : public Clock {
+ public:
+  explicit PacedJunk(std::vector<uint8_t> junk) : junk_(std::move(junk)) {}
+  uint32_t milliseconds() override { return static_cast<uint32_t>(taken_ / 110); }
+  int nextByte(uint8_t& byte) {
+    byte = junk_[taken_++ % junk_.size()];
+    return 0;
+  }
+
+ private:
+  std::vector<uint8_t> junk_;
+  uint64_t taken_ = 0;
+};
+
+void BM_JunkHold(benchmark::State& state) {
+  static const std::vector<uint8_t> junks[4] = {{0x00}, {0x01}, {0x00, 0x01, 0x01, 0x00, 0x01}, {0x42}};
+  double heldMs = 0;
+  for (auto _ : state) {
+    PacedJunk junk(junks[state.range(0)]);
+    struct Source {
+      PacedJunk* junk;
+      int nextByte(uint8_t& byte) { return junk->nextByte(byte); }
+    } source{&junk};
+    if (memory.decoder.decodeFrame(source, memory.picture, PictureMode{}, junk) != FrameDecoder::Result::NoFrame)
+      state.SkipWithError("a frame in the junk");
+    heldMs = junk.milliseconds();
+  }
+  state.counters["held_ms"] = heldMs;
+}
+
 // Arguments: wide, scr4.
 BENCHMARK(BM_MemsetBaseline)->ArgNames({"wide"})->Arg(0)->Arg(1);
 BENCHMARK(BM_CellByCellYardstick)->ArgNames({"typical_worst_nochange"})->Arg(0)->Arg(1)->Arg(2);
 BENCHMARK(BM_TypicalKeyFrame)->ArgNames({"wide", "scr4"})->ArgsProduct({{0, 1}, {0, 1}});
 BENCHMARK(BM_WorstCaseFrame)->ArgNames({"wide", "scr4"})->ArgsProduct({{0, 1}, {0, 1}});
 BENCHMARK(BM_NoChangeDeltaFrame)->ArgNames({"wide", "scr4"})->ArgsProduct({{0, 1}, {0, 1}});
+// Junk: 0x00 bytes, 0x01 bytes, the two mixed, 0x42 bytes.
+BENCHMARK(BM_JunkHold)->ArgNames({"junk"})->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -216,10 +216,17 @@ class FrameDecoder {
   uint32_t lastCallBytes() const { return lastCallBytes_; }
   // Byte n is the latest value of cell n (0 ... 55,805); the bytes above are never touched.
   uint8_t* cellHistory() { return cellHistory_.get(); }
+  // For a new stream: the next search starts afresh, with nothing handed on from the old one.
+  void restartSearch() { searchCarry_ = 0; }
 
  private:
   std::unique_ptr<uint8_t[]> cellHistory_;
   uint32_t lastCallBytes_ = 0;
+  // The last byte of a marker search that gave up within its bounds, which the next call's
+  // search starts from: a search may give up between 0x01 and 0x81, and starting the next one
+  // from 0 would read that key-frame marker as a delta one. No stopping point can be chosen
+  // instead: a dead input that sends only 0x01 bytes offers none.
+  uint8_t searchCarry_ = 0;
 };
 
 template <class Source>
@@ -227,14 +234,17 @@ FrameDecoder::Result FrameDecoder::decodeFrame(Source& source, FrameBuffer& pict
                                                Clock& clock) {
   using namespace FrameDecoding;
   CallContext call{cellHistory_.get(), picture.pixels.get(), clock, clock.milliseconds(), 0};
-  uint8_t previous = 0, byte = 0;
+  uint8_t previous = searchCarry_, byte = 0;
+  searchCarry_ = 0;
   Result result = Result::NoFrame;
   for (;;) {  // marker search, byte by byte
-    if (call.bytesTaken == kMaxBytesPerCall) break;
-    // Not between the two bytes of a marker: the next call would misread its second byte.
-    if (call.bytesTaken % kPatienceCheckBytes == kPatienceCheckBytes - 1 && previous > kKeyFrame &&
-        clock.milliseconds() - call.callStart > kPatienceMs)
+    // Giving up hands `previous` on, so that a marker split between two calls is still read.
+    if (call.bytesTaken == kMaxBytesPerCall ||
+        (call.bytesTaken % kPatienceCheckBytes == kPatienceCheckBytes - 1 &&
+         clock.milliseconds() - call.callStart > kPatienceMs)) {
+      searchCarry_ = previous;
       break;
+    }
     if (source.nextByte(byte) != 0) {
       result = Result::SourceFailed;
       break;

@@ -37,28 +37,50 @@ constexpr size_t runLength(uint8_t count) { return count == 0 ? 256 : count; }
 
 namespace FrameFormat {
 
+// Walks frames as the decoder reads them, one byte at a time, for readers that get the stream
+// in pieces: the marker search, then pairs until the last cell is filled.
+class FrameWalk {
+ public:
+  // Takes the next byte; true when it completes a frame, and the next byte starts a new search.
+  bool take(uint8_t byte) {
+    if (!inFrame_) {
+      inFrame_ = isFrameMarker(previous_, byte);
+      previous_ = inFrame_ ? 0 : byte;
+      cells_ = 0, pairStarted_ = false;
+      return false;
+    }
+    if (!pairStarted_) {
+      value_ = byte, pairStarted_ = true;
+      return false;
+    }
+    pairStarted_ = false;
+    if (isRestartPair(value_, byte)) {
+      cells_ = 0;
+      return false;
+    }
+    cells_ += runLength(byte);
+    if (cells_ < static_cast<size_t>(kCellsPerFrame)) return false;
+    inFrame_ = false;
+    return true;
+  }
+  // Still looking for a frame marker.
+  bool searching() const { return !inFrame_; }
+
+ private:
+  bool inFrame_ = false;
+  uint8_t previous_ = 0;  // the search's last byte
+  bool pairStarted_ = false;
+  uint8_t value_ = 0;
+  size_t cells_ = 0;
+};
+
 // The end of the frame whose marker search starts at `start` in `data`: just after the pair
 // that fills its last cell, or `size` when the data ends first. Bytes before the marker belong
 // to the frame, as the decoder's marker search takes them with it.
 inline size_t frameEnd(const uint8_t* data, size_t size, size_t start) {
-  size_t at = start;
-  uint8_t previous = 0;
-  while (at < size) {
-    uint8_t byte = data[at++];
-    if (isFrameMarker(previous, byte)) break;
-    previous = byte;
-  }
-  size_t cells = 0;
-  while (at + 2 <= size) {
-    uint8_t value = data[at], count = data[at + 1];
-    at += 2;
-    if (isRestartPair(value, count)) {
-      cells = 0;
-      continue;
-    }
-    cells += runLength(count);
-    if (cells >= static_cast<size_t>(kCellsPerFrame)) return at;
-  }
+  FrameWalk walk;
+  for (size_t at = start; at < size;)
+    if (walk.take(data[at++])) return at;
   return size;
 }
 

@@ -30,6 +30,9 @@ enum class TickResult {
 class Viewer {
  public:
   Viewer(DeviceLink& link, Clock& clock) : link_(link), clock_(clock), reader_(link) {}
+  // The title points into the viewer's own statistics: a copy's would point into the original.
+  Viewer(const Viewer&) = delete;
+  Viewer& operator=(const Viewer&) = delete;
 
   OpenResult openDevice(int32_t readSize) {
     reader_.setReadSize(readSize);
@@ -54,6 +57,7 @@ class Viewer {
     reader_.consume(reader_.unread(unread));
     std::memset(decoder_.cellHistory(), 0, FrameDecoder::kCellHistoryBytes);
     std::memset(picture_.pixels.get(), 0, kBufferBytes);
+    decoder_.restartSearch();
   }
 
   // Decodes one frame at the given scale and colour mode.

@@ -7,6 +7,7 @@ OpenResult D2xxLink::fail(OpenResult result, FT_STATUS status) {
 
 OpenResult D2xxLink::open(uint32_t readSize) {
   if (d2xx_.openEx == nullptr) return fail(OpenResult::LibraryMissing, FT_OK);
+  close();  // a handle overwritten while open would stay open for good
   FT_HANDLE handle = nullptr;
   FT_STATUS status = d2xx_.openEx(const_cast<char*>(kDeviceDescription), FT_OPEN_BY_DESCRIPTION, &handle);
   if (status != FT_OK) return fail(OpenResult::DeviceNotFound, status);

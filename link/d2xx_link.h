@@ -1,6 +1,6 @@
 // The device link over the D2XX driver's six functions, whichever table serves them: the
 // vendor's library (d2xx_library.h), the simulated device, or a test's scripted driver.
-//   open:   FT_OpenEx("KESTRAVU", by description), FT_SetBitMode(0, 0),
+//   open:   FT_Close of a handle still open, FT_OpenEx("KESTRAVU", by description), FT_SetBitMode(0, 0),
 //           FT_SetUSBParameters(read size, 0), FT_SetTimeouts(3000, 3000); the first failure
 //           ends the sequence and leaves the device open.
 //   reopen: FT_Close, the open sequence, then FT_SetUSBParameters once more.
@@ -17,6 +17,8 @@ class D2xxLink final : public DeviceLink {
 
   explicit D2xxLink(const D2xxFunctions& functions) : d2xx_(functions) {}
   ~D2xxLink() override { close(); }
+  D2xxLink(const D2xxLink&) = delete;
+  D2xxLink& operator=(const D2xxLink&) = delete;
 
   OpenResult open(uint32_t readSize) override;
   void reopen(uint32_t readSize) override;

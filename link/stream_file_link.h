@@ -1,45 +1,91 @@
-// A device link over a capture stream saved in a file (a recording): the file is read whole
-// when it is loaded, and reads are served from memory, over and over. Nothing paces the reads:
-// the viewer takes one frame per tick, so the file plays at the tick rate.
+// A device link over a capture stream saved in a file (a recording), served over and over. The
+// file is read from disk as it plays, through two small windows: recordings have no length
+// limit (about 400 MB an hour), so neither its size in memory nor a read of the whole file
+// before it plays would do. Nothing paces the reads: the viewer takes one frame per tick, so
+// the file plays at the tick rate.
 //
 // The bytes served are the file's up to the end of its last whole frame. A recording starts
 // and stops wherever a read did, so it usually ends inside a frame; played on, that cut frame
 // would take its missing cells from the file's first bytes and leave a garbled picture at
-// every loop. Bytes before the first frame marker are served as they are: the decoder's marker
-// search skips them, as it does when it reads the file once from its start.
+// every loop. Where that end is, is found as playback reaches it: a frame is walked ahead of
+// the bytes served and served once it is whole, while bytes of a marker search are served as
+// they come (a dead input may have sent gigabytes of them). Bytes before the first frame
+// marker are served as they are: the decoder's marker search skips them, as it does when it
+// reads the file once from its start.
 #pragma once
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 
 #include "device_link.h"
+#include "frame_format.h"
 
 class StreamFileLink final : public DeviceLink {
  public:
   enum class LoadResult {
     Loaded,
-    Unreadable,    // the file cannot be opened or read, or memory for it is short
+    NotFound,      // no file at that path
+    NotRegular,    // a directory, a FIFO, a device: only regular files are played
+    Unreadable,    // the file cannot be opened or read (the system's reason in loadError())
     NoWholeFrame,  // the file holds no whole frame: nothing to play
   };
 
-  // Reads the file at `path` whole; a failed load leaves the link closed with nothing loaded.
-  LoadResult load(const char* path);
+  StreamFileLink() = default;
+  ~StreamFileLink() override;
+  StreamFileLink(const StreamFileLink&) = delete;
+  StreamFileLink& operator=(const StreamFileLink&) = delete;
 
-  // Opens what load() read; DeviceNotFound when nothing is loaded. The read size is the
-  // reader's affair: any count is served.
+  // Opens the file at `path` without waiting on it (a FIFO or a device could block for good)
+  // and finds its first whole frame; a failed load leaves the link closed with nothing loaded.
+  LoadResult load(const char* path);
+  // The errno value of an Unreadable load.
+  int loadError() const { return loadError_; }
+
+  // Opens what load() found, from the file's start; DeviceNotFound when nothing is loaded. The
+  // read size is the reader's affair: any count is served.
   OpenResult open(uint32_t readSize) override;
   // A new read size changes nothing here: the file plays on from where it is.
   void reopen(uint32_t) override {}
   void close() override { open_ = false; }
-  // Always all `count` bytes, wrapping from the end of the last whole frame to the start.
+  // Always all `count` bytes, wrapping from the end of the last whole frame to the start;
+  // ReadFailed when the file can no longer be read there.
   ReadResult read(uint8_t* buffer, uint32_t count, uint32_t& received) override;
 
-  // Bytes played in a loop.
-  size_t playedSize() const { return playedSize_; }
+  // Bytes played in a loop: the end of the last whole frame, known once playback reached the
+  // file's end (0 before).
+  uint64_t playedSize() const { return walkDone_ ? playedSize_ : 0; }
 
  private:
-  std::unique_ptr<uint8_t[]> bytes_;
-  size_t playedSize_ = 0;
-  size_t position_ = 0;
+  // Part of the file in memory, read with one system call when the bytes wanted are not in it.
+  class Window {
+   public:
+    bool allocate();
+    // The bytes held from `offset` on, at most to `end`, read first if need be; 0 when the file
+    // cannot be read there, with the system's reason in error().
+    size_t bytesAt(int file, uint64_t offset, uint64_t end, const uint8_t*& bytes);
+    int error() const { return error_; }
+
+   private:
+    std::unique_ptr<uint8_t[]> bytes_;
+    uint64_t start_ = 0;
+    size_t count_ = 0;
+    int error_ = 0;
+  };
+
+  bool walkOn();
+  void reset();
+
+  int file_ = -1;
+  int loadError_ = 0;
+  uint64_t fileSize_ = 0;
   bool open_ = false;
+  Window served_, walked_;
+  uint64_t position_ = 0;  // the next byte served
+  // The walk ahead: bytes before walkPosition_ are walked; those before servable_ may be served.
+  FrameFormat::FrameWalk walk_;
+  uint64_t walkPosition_ = 0;
+  uint64_t servable_ = 0;
+  uint64_t lastFrameEnd_ = 0;  // the end of the last whole frame walked
+  bool walkDone_ = false;      // the walk reached the file's end
+  uint64_t playedSize_ = 0;    // then: lastFrameEnd_
 };

@@ -110,12 +110,30 @@ bool plugIn() {
     device.framePeriod = std::chrono::duration_cast<steady_clock::duration>(
         std::chrono::nanoseconds(1000000000 / framesPerSecond));
   device.nextRelease = steady_clock::now();
+  device.bytesPerSecond = static_cast<uint64_t>(numberOr("KESTRAVU_SIM_RATE", 0));
+  if (device.bytesPerSecond > 0) device.framePeriod = steady_clock::duration::zero();
+  device.rateStart = device.nextRelease, device.rateBytesSent = 0;
   device.failAfterBytes = numberOr("KESTRAVU_SIM_FAIL_AFTER", -1);
   device.pluggedIn = true;
   return true;
 }
 
-size_t collectArrived(uint8_t* out, size_t count) {
+namespace {
+
+// Under a byte pace, how many bytes have arrived and wait to be collected.
+size_t bytesPaced(size_t count) {
+  if (device.bytesPerSecond == 0) return count;
+  const uint64_t elapsedNs = static_cast<uint64_t>(
+      std::chrono::duration_cast<std::chrono::nanoseconds>(steady_clock::now() - device.rateStart).count());
+  const uint64_t sent = elapsedNs / 1000 * device.bytesPerSecond / 1000000;
+  device.rateBytesSent = std::max(device.rateBytesSent, sent - std::min(sent, kRateBacklogBytes));
+  return static_cast<size_t>(std::min<uint64_t>(count, sent - device.rateBytesSent));
+}
+
+}  // namespace
+
+size_t collectArrived(uint8_t* out, size_t wanted) {
+  const size_t count = bytesPaced(wanted);
   size_t collected = 0;
   while (collected < count) {
     if (device.framePosition == device.frameSize) {
@@ -126,7 +144,7 @@ size_t collectArrived(uint8_t* out, size_t count) {
     std::memcpy(out + collected, device.frame + device.framePosition, part);
     device.framePosition += part, collected += part;
   }
-  device.bytesDelivered += collected;
+  device.bytesDelivered += collected, device.rateBytesSent += collected;
   return collected;
 }
 
@@ -136,8 +154,11 @@ size_t waitForArrivals(uint8_t* out, size_t count, uint32_t timeoutMs) {
   const steady_clock::time_point deadline = steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   size_t collected = collectArrived(out, count);
   while (collected < count && steady_clock::now() < deadline) {
-    const bool paced = device.framePeriod > steady_clock::duration::zero() && !device.silent;
-    std::this_thread::sleep_until(paced ? std::min(deadline, device.nextRelease) : deadline);
+    steady_clock::time_point wake = deadline;
+    if (device.framePeriod > steady_clock::duration::zero() && !device.silent) wake = device.nextRelease;
+    if (device.bytesPerSecond > 0 && !device.silent)
+      wake = steady_clock::now() + std::chrono::microseconds((count - collected) * 1000000 / device.bytesPerSecond);
+    std::this_thread::sleep_until(std::min(deadline, wake));
     collected += collectArrived(out + collected, count - collected);
   }
   return collected;

@@ -6,6 +6,8 @@
 //   KESTRAVU_SIM_STREAM=PATH   send that stream file, then fall silent
 //   KESTRAVU_SIM_LOOP=1        send the stream file over and over
 //   KESTRAVU_SIM_FPS=N         frames a second, default 60; 0 sends as fast as reads come
+//   KESTRAVU_SIM_RATE=N        N bytes a second instead, whatever the stream holds (junk without
+//                              frames too); the chip keeps at most kRateBacklogBytes unread
 //   KESTRAVU_SIM_FAIL_AFTER=N  after N bytes every read fails, as when the device is unplugged
 //   KESTRAVU_SIM_OPENS=N       only the first N opens succeed; later ones find no device, as
 //                              when it is unplugged while closed (checked at every open)
@@ -31,6 +33,8 @@
 namespace SimDevice {
 
 constexpr uint32_t kDefaultFramesPerSecond = 60;
+// What a byte-paced device holds for a reader that fell behind: more is not sent.
+constexpr uint64_t kRateBacklogBytes = 4096;
 
 // Everything the device and its driver keep. A driver library has one such record per process,
 // and so has the simulated device: `device`, below.
@@ -56,6 +60,9 @@ struct DeviceState {
   bool silent = false;  // the stream file has been sent
   std::chrono::steady_clock::duration framePeriod{};  // zero: unpaced
   std::chrono::steady_clock::time_point nextRelease{};
+  uint64_t bytesPerSecond = 0;  // KESTRAVU_SIM_RATE; 0: paced by frames
+  std::chrono::steady_clock::time_point rateStart{};
+  uint64_t rateBytesSent = 0;  // since rateStart: collected, or lost past the backlog
 
   uint64_t bytesDelivered = 0;
   int64_t failAfterBytes = -1;  // -1: never fails

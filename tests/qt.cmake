@@ -35,6 +35,7 @@ if(KESTRAVU_QT AND TARGET kestravu AND TARGET device_sim)
   add_qt_test(recording_failures recordingFailures)
   add_qt_test(open_stream openStream)
   add_qt_test(stream_file_without_device streamFileWithoutDevice)
+  add_qt_test(long_recording longRecording)
 
   add_test(NAME qt.version COMMAND kestravu --version)
   set_tests_properties(qt.version PROPERTIES PASS_REGULAR_EXPRESSION "^kestravu ${PROJECT_VERSION}\n$")

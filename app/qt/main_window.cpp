@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QActionGroup>
+#include <QCloseEvent>
 #include <QEvent>
 #include <QFileDialog>
 #include <QLabel>
@@ -9,6 +10,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QTimer>
+#include <cstring>
 
 #include "buffer_size_dialog.h"
 #include "picture_view.h"
@@ -207,8 +209,15 @@ bool MainWindow::openStream(const QString& path, QString& error) {
   switch (file->load(QFile::encodeName(path).constData())) {
     case StreamFileLink::LoadResult::Loaded:
       break;
+    case StreamFileLink::LoadResult::NotFound:
+      error = tr("%1: there is no such file.").arg(path);
+      return false;
+    case StreamFileLink::LoadResult::NotRegular:
+      error = tr("%1: not a regular file.").arg(path);
+      return false;
     case StreamFileLink::LoadResult::Unreadable:
-      error = tr("%1: the file cannot be read.").arg(path);
+      error = tr("%1: the file cannot be read: %2.")
+                  .arg(path, QString::fromLocal8Bit(std::strerror(file->loadError())));
       return false;
     case StreamFileLink::LoadResult::NoWholeFrame:
       error = tr("%1: no whole frame of a capture stream in it.").arg(path);
@@ -262,6 +271,13 @@ void MainWindow::setFullScreen(bool on) {
     showFullScreen();
   else
     showNormal();
+}
+
+// Closing the window ends the program: no tick may hold up its way out, as one can for a second
+// on a stream without frames.
+void MainWindow::closeEvent(QCloseEvent* event) {
+  frameTimer_->stop();
+  QMainWindow::closeEvent(event);
 }
 
 // The window manager may end full screen by its own means.

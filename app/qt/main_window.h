@@ -60,6 +60,7 @@ class MainWindow final : public QMainWindow {
 
  protected:
   void changeEvent(QEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
 
  private:
   void createFileMenu();

@@ -7,6 +7,7 @@
 #include <QLocale>
 #include <QMessageBox>
 #include <QSocketNotifier>
+#include <cerrno>
 #include <csignal>
 #include <memory>
 
@@ -48,9 +49,12 @@ int showStartupFailure(const StartupFailure& failure, const QString& detail = QS
 int signalPipe[2] = {-1, -1};
 constexpr int kEndSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
+// `write` may set errno under the code the signal interrupted, which may be about to read it.
 void onEndSignal(int) {
+  const int savedErrno = errno;
   const char byte = 0;
   [[maybe_unused]] ssize_t written = write(signalPipe[1], &byte, 1);
+  errno = savedErrno;
 }
 
 // While it exists, the signals end the event loop; then they have their default effect again.

@@ -230,3 +230,42 @@ TEST_F(DecoderTest, CallGivesUpOnATrickleThatNeverCompletesAFrame) {
   EXPECT_EQ(restarts.bytes.position, 1002u);
   EXPECT_EQ(decoder.lastCallBytes(), restarts.bytes.position);
 }
+
+// Junk from a dead input at the device's rate: the clock moves 1 ms for every 110 bytes.
+struct DeviceRateSource {
+  MemorySource bytes;
+  ManualClock* clock;
+  int nextByte(uint8_t& byte) {
+    if (bytes.position % 110 == 0) clock->advance(1);
+    return bytes.nextByte(byte);
+  }
+};
+
+TEST_F(DecoderTest, PatienceHoldsWhateverTheJunkAndAMarkerSplitByItIsStillRead) {
+  const std::vector<uint8_t> junks[] = {{0x00}, {0x01}, {0x01, 0x00, 0x00, 0x01, 0x01}};
+  for (const std::vector<uint8_t>& junk : junks) {
+    SCOPED_TRACE(testing::Message() << "junk starting " << int(junk[0]) << ", " << junk.size() << " long");
+    clock = ManualClock();
+    std::vector<uint8_t> stream(kMaxBytesPerCall + 1024);
+    for (size_t i = 0; i < stream.size(); ++i) stream[i] = junk[i % junk.size()];
+    DeviceRateSource source{{stream.data(), stream.size()}, &clock};
+    const uint32_t start = clock.milliseconds();
+    EXPECT_EQ(decoder.decodeFrame(source, picture, mode, clock), Result::NoFrame);
+    EXPECT_LE(clock.milliseconds() - start, 1010u) << "held past the second of patience";
+    const size_t stop = source.bytes.position;
+
+    // The junk up to the stop, then a marker whose second byte comes in the next call: 0x01 0x81
+    // is a key frame, 0x00 0x81 a delta one.
+    const uint8_t last = stream[stop - 1];
+    stream.resize(stop);
+    stream.push_back(FrameFormat::kMarker);
+    addFullFrame(stream, 0x05);
+    std::fill(history, history + kCellsPerFrame, 0x10);
+    source = DeviceRateSource{{stream.data(), stream.size()}, &clock};
+    clock = ManualClock();
+    ASSERT_EQ(decoder.decodeFrame(source, picture, mode, clock), Result::NoFrame);
+    ASSERT_EQ(source.bytes.position, stop);
+    ASSERT_EQ(decoder.decodeFrame(source, picture, mode, clock), Result::FrameComplete);
+    EXPECT_EQ(history[0], last == 0x01 ? 0x05 : 0x15);
+  }
+}

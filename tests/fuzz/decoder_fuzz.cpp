@@ -54,6 +54,7 @@ void resetMemory() {
   std::memset(real.picture.pixels, kGuardByte, sizeof real.picture.pixels);
   std::memset(real.picture.frame.pixels.get(), 0, kBufferBytes);
   std::memset(&model, 0, sizeof model);
+  real.decoder.restartSearch();
 }
 
 void checkGuards() {

@@ -95,9 +95,13 @@ ModelCall modelDecode(const Stream& stream, size_t& position, ModelMemory& memor
     ++call.taken;
     return true;
   };
-  uint8_t previous = 0, byte = 0;
+  uint8_t previous = memory.searchCarry, byte = 0;
+  memory.searchCarry = 0;
   for (;;) {
-    if (call.taken + 1 > kMaxBytesPerCall) return call.result = Result::NoFrame, call;
+    if (call.taken + 1 > kMaxBytesPerCall) {  // the next call's search goes on from `previous`
+      memory.searchCarry = previous;
+      return call.result = Result::NoFrame, call;
+    }
     if (!take(byte)) return call.result = Result::SourceFailed, call;
     ++call.counted;
     if ((previous == 0x00 || previous == 0x01) && byte == 0x81) break;

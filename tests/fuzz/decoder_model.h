@@ -14,6 +14,7 @@ constexpr size_t kPixels = kBufferBytes / 4;
 struct ModelMemory {
   uint8_t history[FrameDecoder::kCellHistoryBytes];
   uint32_t pixels[kPixels];
+  uint8_t searchCarry;  // the last byte of a search that gave up, where the next one starts
 };
 
 // The stream under test: `data`, then `filler` (kFillerBytes, repeated) up to `length` bytes.

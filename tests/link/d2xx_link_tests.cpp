@@ -1,4 +1,5 @@
 #include <climits>
+#include <type_traits>
 
 #include "link_fixture.h"
 
@@ -46,13 +47,20 @@ TEST_F(LinkTest, TransferSizeIsTheReadSizeAndOutOfRangeSizesBecomeTheDefault) {
   }
 }
 
+// Its destructor closes the handle: a copy would close it a second time.
+static_assert(!std::is_copy_constructible_v<D2xxLink> && !std::is_copy_assignable_v<D2xxLink>);
+
 TEST_F(LinkTest, CloseReleasesTheHandleOnceWhateverItsStatus) {
   ASSERT_EQ(open(), OpenResult::Opened);
+  ASSERT_EQ(open(), OpenResult::Opened) << "an open of an open link closes the old handle first";
+  EXPECT_EQ(driver().calls[kOpenCalls.size()], "FT_Close h1");
+  EXPECT_EQ(driver().openHandle(), ScriptedD2xx::handle(2));
+  driver().calls.clear();
   driver().closeStatus = 4;
   link().close();
   link().close();
   EXPECT_EQ(driver().countCalls("FT_Close"), 1);
-  EXPECT_EQ(driver().calls.back(), "FT_Close h1");
+  EXPECT_EQ(driver().calls.back(), "FT_Close h2");
   EXPECT_FALSE(link().isOpen());
 }
 

@@ -2,6 +2,7 @@
 // same stream decoded from memory: every frame must come out the same whatever the read size
 // and however the driver cuts the stream into reads.
 #include <cstring>
+#include <type_traits>
 
 #include "link_fixture.h"
 #include "manual_clock.h"
@@ -9,6 +10,9 @@
 #include "viewer.h"
 
 namespace {
+
+// The title points into the viewer's own statistics: a copy's would point into the original.
+static_assert(!std::is_copy_constructible_v<Viewer>);
 
 using FrameFormat::kCellsPerFrame;
 

@@ -3,7 +3,8 @@
 # device, the Mode menu opened with the keyboard switches Wide (the window grows to twice the
 # picture), Ctrl+R twice records a second of the stream into $HOME/Videos, Ctrl+S saves the
 # picture into $HOME/Pictures, File > Quit ends it with exit code 0, and Wide is kept in the
-# settings file under $XDG_CONFIG_HOME.
+# settings file under $XDG_CONFIG_HOME. Then once more on a dead input, a device that sends only
+# zero bytes at its real rate: the window still answers, and Quit ends it within 2 s.
 # Usage: smoke_x_display.sh KESTRAVU SIM_LIBRARY_DIR
 set -uo pipefail
 program=$1
@@ -30,12 +31,14 @@ for _ in $(seq 100); do [ -s "$scratch/display" ] && break; sleep 0.1; done
 [ -s "$scratch/display" ] || fail "Xvfb did not start"
 export DISPLAY=":$(head -n1 "$scratch/display")"
 
-HOME="$scratch/home" XDG_CONFIG_HOME="$scratch/config" XDG_RUNTIME_DIR="$scratch" LD_LIBRARY_PATH="$sim_dir" \
-  QT_QPA_PLATFORM=xcb "$program" >"$scratch/program.log" 2>&1 &
-program_pid=$!
-
-window=$(timeout 20 xdotool search --sync --onlyvisible --name '^KESTRAVU' | head -n1)
-[ -n "$window" ] || fail "no window"
+# start NAME=VALUE...: the program with those variables for the simulated device; sets $window.
+start() {
+  env HOME="$scratch/home" XDG_CONFIG_HOME="$scratch/config" XDG_RUNTIME_DIR="$scratch" \
+    LD_LIBRARY_PATH="$sim_dir" QT_QPA_PLATFORM=xcb "$@" "$program" >"$scratch/program.log" 2>&1 &
+  program_pid=$!
+  window=$(timeout 20 xdotool search --sync --onlyvisible --name '^KESTRAVU' | head -n1)
+  [ -n "$window" ] || fail "no window"
+}
 width_of() { xdotool getwindowgeometry --shell "$window" | sed -n 's/^WIDTH=//p'; }
 # Without a window manager, focus is given directly; the open menu then has the keyboard.
 choose() {
@@ -45,6 +48,21 @@ choose() {
   xdotool key "$2"
 }
 
+# quit SECONDS: File > Quit must end the program with exit code 0 within that time.
+quit() {
+  choose alt+f q
+  local start_ns
+  start_ns=$(date +%s%N)
+  for _ in $(seq $(($1 * 20))); do kill -0 "$program_pid" 2>/dev/null || break; sleep 0.05; done
+  kill -0 "$program_pid" 2>/dev/null && fail "still running $1 s after File > Quit"
+  echo "File > Quit ended the program after $((($(date +%s%N) - start_ns) / 1000000)) ms"
+  wait "$program_pid"
+  local status=$?
+  program_pid=""
+  [ "$status" = 0 ] || fail "exit code $status: $(cat "$scratch/program.log")"
+}
+
+start
 normal_width=$(width_of)
 [ "$normal_width" = 426 ] || fail "window $normal_width wide, not 426"
 choose alt+m w
@@ -53,16 +71,20 @@ for _ in $(seq 30); do [ "$(width_of)" = 852 ] && break; sleep 0.1; done
 xdotool windowfocus --sync "$window" key ctrl+r
 sleep 1
 xdotool windowfocus --sync "$window" key ctrl+r ctrl+s
-choose alt+f q
-for _ in $(seq 50); do kill -0 "$program_pid" 2>/dev/null || break; sleep 0.1; done
-kill -0 "$program_pid" 2>/dev/null && fail "still running after File > Quit"
-wait "$program_pid"
-status=$?
-program_pid=""
-[ "$status" = 0 ] || fail "exit code $status: $(cat "$scratch/program.log")"
+quit 5
 grep -qx 'wide=1' "$scratch/config/kestravu/KESTRAVU.ini" || fail "wide=1 not saved"
 recordings=("$scratch"/home/Videos/kestravu-*.kvs)
 [ ${#recordings[@]} = 1 ] && [ -s "${recordings[0]}" ] || fail "no recording in \$HOME/Videos"
 pictures=("$scratch"/home/Pictures/kestravu-*.png)
 [ ${#pictures[@]} = 1 ] && [ -s "${pictures[0]}" ] || fail "no picture in \$HOME/Pictures"
+
+# The dead input: no frame ever comes, about 110 KB a second, and Wide switched off is saved.
+head -c 65536 /dev/zero >"$scratch/zeros.kvs"
+start KESTRAVU_SIM_STREAM="$scratch/zeros.kvs" KESTRAVU_SIM_LOOP=1 KESTRAVU_SIM_RATE=110000
+sleep 2
+choose alt+m w
+for _ in $(seq 60); do [ "$(width_of)" = 426 ] && break; sleep 0.1; done
+[ "$(width_of)" = 426 ] || fail "on the dead input Mode > Wide left the window $(width_of) wide"
+quit 2
+grep -qx 'wide=0' "$scratch/config/kestravu/KESTRAVU.ini" || fail "wide=0 not saved on the dead input"
 echo "smoke test passed"

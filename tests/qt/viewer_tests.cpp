@@ -1,6 +1,7 @@
 // The native viewer on the offscreen platform, over the simulated device. The device reads its
 // set-up once per process, so ctest runs each function (or data row) in a process of its own.
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -10,6 +11,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPointer>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QScreen>
 #include <QSignalSpy>
@@ -65,6 +67,13 @@ QStringList logLines(const QString& log, int from = 0) {
   return QString::fromLatin1(readFile(log)).split('\n', Qt::SkipEmptyParts).mid(from);
 }
 
+// The most this process has had resident so far, in KiB (VmHWM in /proc/self/status).
+long peakResidentKib() {
+  const QByteArray status = readFile(QStringLiteral("/proc/self/status"));
+  const qsizetype at = status.indexOf("VmHWM:");
+  return at < 0 ? -1 : status.mid(at + 6, status.indexOf('\n', at) - at - 6).trimmed().split(' ')[0].toLong();
+}
+
 // A settings file as the Windows program's users have them: CRLF, other sections, keys in
 // another case, a comment, and values the INI reader of a library would rewrite.
 const QByteArray kWindowsFile =
@@ -92,6 +101,7 @@ class ViewerTests : public QObject {
   void recordingFailures();
   void openStream();
   void streamFileWithoutDevice();
+  void longRecording();
 
  private:
   QTemporaryDir scratch_;
@@ -537,6 +547,23 @@ void ViewerTests::openStream() {
   QTRY_VERIFY(logLines(log, readsAtOpen).join('\n').contains("FT_Read"));
   QVERIFY(action(&window, "&Record Stream")->isEnabled());
   QVERIFY(!action(&window, "&Close Stream")->isEnabled());
+
+  // A FIFO, which no one writes: a message at once, and the device plays on.
+  const QString fifo = scratch_.filePath("fifo.kvs");
+  QCOMPARE(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+  whenModalShown([&](QWidget* widget) {
+    auto* dialog = qobject_cast<QFileDialog*>(widget);
+    if (dialog == nullptr) return widget->close(), void();
+    dialog->selectFile(fifo);
+    static_cast<QDialog*>(dialog)->accept();
+  });
+  action(&window, "&Open Stream…")->trigger();
+  QMessageBox* warning = shownWarning(&window);
+  QVERIFY(warning != nullptr);
+  QCOMPARE(warning->text(), fifo + ": not a regular file.");
+  const int readsAfterFifo = logLines(log).size();
+  QTRY_VERIFY(logLines(log, readsAfterFifo).join('\n').contains("FT_Read"));
+  QVERIFY(!action(&window, "&Close Stream")->isEnabled());
 }
 
 // `kestravu FILE` with no device: the file plays, cut at both ends as a recording is, and
@@ -548,7 +575,6 @@ void ViewerTests::streamFileWithoutDevice() {
   writeFile(cut, stream.mid(1000) + stream.left(500));
   StreamFileLink link;
   QCOMPARE(link.load(QFile::encodeName(cut).constData()), StreamFileLink::LoadResult::Loaded);
-  QCOMPARE(link.playedSize(), size_t(stream.size() - 1000));
   QCOMPARE(link.open(32), OpenResult::Opened);
   QByteArray played(2 * stream.size() - 2000, '\0');
   for (uint32_t at = 0, received = 0; at < uint32_t(played.size()); at += received)
@@ -556,6 +582,7 @@ void ViewerTests::streamFileWithoutDevice() {
                        std::min<uint32_t>(256, played.size() - at), received),
              ReadResult::BytesArrived);
   QCOMPARE(played, stream.mid(1000) + stream.mid(1000));
+  QCOMPARE(link.playedSize(), uint64_t(stream.size() - 1000));
 
   const QList<QImage> frames = referencePictures(cut, scratch_.path(), {});
   bool played1 = false, warned = false, played2 = false;
@@ -575,17 +602,82 @@ void ViewerTests::streamFileWithoutDevice() {
   QVERIFY(warned);
   QVERIFY(played2);
 
+  // Each with its own reason; a FIFO that no one writes, and a directory, at once.
   writeFile(scratch_.filePath("empty.kvs"), "");
-  for (const QString& unplayable :
-       {scratch_.filePath("missing.kvs"), scratch_.filePath("empty.kvs")}) {
+  QCOMPARE(mkfifo(QFile::encodeName(scratch_.filePath("fifo.kvs")).constData(), 0600), 0);
+  const std::pair<QString, QString> unplayables[] = {
+      {scratch_.filePath("missing.kvs"), "there is no such file."},
+      {scratch_.filePath("empty.kvs"), "no whole frame of a capture stream in it."},
+      {scratch_.filePath("fifo.kvs"), "not a regular file."},
+      {scratch_.path(), "not a regular file."}};
+  for (const auto& [unplayable, reason] : unplayables) {
     QString text;
     whenModalShown([&](QWidget* widget) {
       if (auto* box = qobject_cast<QMessageBox*>(widget)) text = box->text();
       widget->close();
     });
     QCOMPARE(runProgram(scratch_.filePath("KESTRAVU.ini"), unplayable), kExitStartupFailed);
-    QVERIFY2(text.contains(unplayable), qPrintable(text));
+    QVERIFY2(text.endsWith('\n' + unplayable + ": " + reason), qPrintable(text));
   }
+}
+
+// A recording of a gigabyte, nearly all of it a dead input's zero bytes (a sparse file), with
+// whole frames at both ends. The viewer plays it, the file link serves it through to its last
+// frame and round again, and `kestravu-stream info` counts its frames, each in little memory:
+// the file is read from disk as it plays, never held whole.
+void ViewerTests::longRecording() {
+  constexpr qint64 kFileBytes = qint64(1) << 30;
+  constexpr long kResidentLimitKib = 64 * 1024;
+  setUpDevice("ABSENT", "1");
+  const QString framesPath = patternStream(scratch_.path(), 10);
+  const QByteArray frames = readFile(framesPath);
+  const QString path = scratch_.filePath("long.kvs");
+  QFile file(path);
+  QVERIFY(file.open(QIODevice::WriteOnly) && file.write(frames) == frames.size());
+  QVERIFY(file.resize(kFileBytes - frames.size()) && file.seek(kFileBytes - frames.size()));
+  QVERIFY(file.write(frames) == frames.size());
+  file.close();
+
+  const QList<QImage> pictures = referencePictures(framesPath, scratch_.path(), {});
+  bool played = false;
+  whenMainWindowShown([&](MainWindow* window) {
+    played = QTest::qWaitFor(
+        [&] { return shownFrame(window->centralWidget()->grab().toImage(), pictures) >= 0; });
+    QTest::qWait(1000);  // on into the zero bytes
+    window->close();
+  });
+  QCOMPARE(runProgram(scratch_.filePath("KESTRAVU.ini"), path), kExitNormal);
+  QVERIFY(played);
+  QVERIFY2(peakResidentKib() < kResidentLimitKib, qPrintable(QString::number(peakResidentKib())));
+
+  StreamFileLink link;
+  QCOMPARE(link.load(QFile::encodeName(path).constData()), StreamFileLink::LoadResult::Loaded);
+  QCOMPARE(link.open(256), OpenResult::Opened);
+  QByteArray bytes(1 << 20, '\0');
+  auto read = [&](qint64 count) {
+    for (uint32_t received = 0; count > 0; count -= received) {
+      const uint32_t part = uint32_t(std::min<qint64>(count, bytes.size()));
+      if (link.read(reinterpret_cast<uint8_t*>(bytes.data()), part, received) != ReadResult::BytesArrived)
+        return false;
+    }
+    return true;
+  };
+  QVERIFY(read(kFileBytes - frames.size()));
+  QVERIFY(read(frames.size()) && bytes.left(frames.size()) == frames);  // the last frames
+  QVERIFY(read(frames.size()) && bytes.left(frames.size()) == frames);  // the first again
+  QCOMPARE(link.playedSize(), uint64_t(kFileBytes));
+  QVERIFY2(peakResidentKib() < kResidentLimitKib, qPrintable(QString::number(peakResidentKib())));
+
+  QProcess info;
+  info.start(QStringLiteral(KESTRAVU_STREAM_TOOL), {QStringLiteral("info"), path});
+  QVERIFY(info.waitForFinished(60000));
+  QVERIFY2(info.readAllStandardOutput().contains("\nframes: 20 (key 2, delta 18)\n"),
+           qPrintable(info.readAllStandardError()));
+  // The largest child so far; the stream tool's other runs here are small ones.
+  struct rusage children = {};
+  QCOMPARE(getrusage(RUSAGE_CHILDREN, &children), 0);
+  QVERIFY2(children.ru_maxrss < kResidentLimitKib, qPrintable(QString::number(children.ru_maxrss)));
+  qInfo("peak resident: viewer and link %ld KiB, stream tool %ld KiB", peakResidentKib(), children.ru_maxrss);
 }
 
 QTEST_MAIN(ViewerTests)

@@ -53,6 +53,7 @@ TEST(StreamToolCommandLine, BadInputExitsWithStatusTwoAndLeavesNothingBehind) {
       "decode " + (scratch / "missing.stream") + " " + out,
       "decode " + scratch.path + " " + out,  // a directory cannot be read as a stream
       "decode " + stream + " " + out + " --bogus",
+      "decode " + stream + " " + out + " '--wide --screen4'",  // options are whole arguments
       "info",
       "info " + (scratch / "missing.stream"),
       "encode " + good,

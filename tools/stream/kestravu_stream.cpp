@@ -4,7 +4,9 @@
 // input ends it with status 2 and one line on stderr; outputs are written under a temporary
 // name and renamed when complete.
 #include <png.h>
+#include <fcntl.h>
 #include <strings.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -62,6 +64,18 @@ bool parseCount(const char* text, long maximum, long& value) {
   return errno == 0 && end != text && *end == '\0' && value >= 1 && value <= maximum;
 }
 
+// Whether `argument` is, whole, one of the space-separated words of `allowed`. A search for it
+// in the list would let one argument "--wide --screen4" pass as both.
+bool isAllowed(const char* argument, const char* allowed) {
+  const size_t length = std::strlen(argument);
+  for (const char* word = allowed; *word != '\0';) {
+    const size_t wordLength = std::strcspn(word, " ");
+    if (wordLength == length && std::strncmp(word, argument, length) == 0) return true;
+    word += wordLength + (word[wordLength] == ' ' ? 1 : 0);
+  }
+  return false;
+}
+
 // `allowed` lists the options of the command, e.g. "--wide --screen4". Returns 0 or kBadInput.
 int parseOptions(int argc, char** argv, const char* allowed, Options& options) {
   for (int i = 0; i < argc; ++i) {
@@ -72,8 +86,7 @@ int parseOptions(int argc, char** argv, const char* allowed, Options& options) {
       options.operands.push_back(argument);
       continue;
     }
-    std::string padded = std::string(" ") + allowed + " ";
-    if (padded.find(std::string(" ") + argument + " ") == std::string::npos)
+    if (!isAllowed(argument, allowed))
       return fail("unknown option '%s' (%s)", argument, kUsage);
     if (takesValue && i + 1 == argc) return fail("option '%s' needs a value", argument);
     if (!std::strcmp(argument, "-o")) {
@@ -94,21 +107,57 @@ int parseOptions(int argc, char** argv, const char* allowed, Options& options) {
 
 // ---- Files --------------------------------------------------------------------------------
 
-int readStreamFile(const char* path, std::vector<uint8_t>& data) {
-  FILE* file = std::fopen(path, "rb");
-  if (file == nullptr) return fail("cannot open stream '%s': %s", path, std::strerror(errno));
-  struct stat status;
-  if (fstat(fileno(file), &status) != 0 || !S_ISREG(status.st_mode)) {
-    std::fclose(file);
-    return fail("cannot read stream '%s': not a regular file", path);
+// A stream file mapped into memory rather than read into it: a recording may be larger than
+// memory. The pages the decoder has left behind are given back as it goes (they stay in the
+// page cache), so that the tool's resident memory stays small whatever the file's size.
+class MappedStream {
+ public:
+  MappedStream() = default;
+  MappedStream(const MappedStream&) = delete;
+  MappedStream& operator=(const MappedStream&) = delete;
+  ~MappedStream() {
+    if (data_ != nullptr) munmap(data_, size_);
   }
-  data.resize(static_cast<size_t>(status.st_size));
-  size_t got = std::fread(data.data(), 1, data.size(), file);
-  bool failed = got != data.size() || std::ferror(file);
-  std::fclose(file);
-  if (failed) return fail("cannot read stream '%s'", path);
-  return 0;
-}
+
+  // Opened without waiting: a FIFO or a device could block for good. 0 or kBadInput.
+  int open(const char* path) {
+    const int file = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (file < 0) return fail("cannot open stream '%s': %s", path, std::strerror(errno));
+    struct stat status;
+    if (fstat(file, &status) != 0 || !S_ISREG(status.st_mode)) {
+      ::close(file);
+      return fail("cannot read stream '%s': not a regular file", path);
+    }
+    size_ = static_cast<size_t>(status.st_size);
+    void* mapped = size_ == 0 ? nullptr : mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, file, 0);
+    const int error = errno;
+    ::close(file);
+    if (mapped == MAP_FAILED) {
+      size_ = 0;
+      return fail("cannot read stream '%s': %s", path, std::strerror(error));
+    }
+    data_ = static_cast<uint8_t*>(mapped);
+    if (data_ != nullptr) madvise(data_, size_, MADV_SEQUENTIAL);
+    return 0;
+  }
+
+  const uint8_t* data() const { return data_; }
+  size_t size() const { return size_; }
+
+  // The pages before `position` are not needed again.
+  void release(size_t position) {
+    const size_t end = position / kReleaseStep * kReleaseStep;
+    if (end <= released_) return;
+    madvise(data_ + released_, end - released_, MADV_DONTNEED);
+    released_ = end;
+  }
+
+ private:
+  static constexpr size_t kReleaseStep = 8 << 20;  // a whole number of pages
+  uint8_t* data_ = nullptr;
+  size_t size_ = 0;
+  size_t released_ = 0;
+};
 
 // An output file is written as PATH.tmp and renamed to PATH only when it is complete.
 struct OutputFile {
@@ -255,13 +304,13 @@ struct PictureCount {
 // Decodes the stream and hands each picture as the window shows it to
 // `usePicture(frame, rgb, bytesRead)` (8-bit RGB, top line first); a status from it ends the loop.
 template <typename UsePicture>
-int forEachPicture(const std::vector<uint8_t>& stream, PictureMode mode, PictureCount& count,
-                   UsePicture usePicture) {
+int forEachPicture(MappedStream& stream, PictureMode mode, PictureCount& count, UsePicture usePicture) {
   std::vector<uint8_t> rgb(static_cast<size_t>(kBufferWidth) * kBufferHeight * 3);
   StreamDecoder streamDecoder;
   if (!streamDecoder.allocate()) return fail("out of memory");
   MemorySource source{stream.data(), stream.size()};
   for (;;) {
+    stream.release(source.position);
     FrameDecoder::Result result =
         streamDecoder.decoder.decodeFrame(source, streamDecoder.picture, mode, streamDecoder.clock);
     if (result == FrameDecoder::Result::SourceFailed) return 0;  // the end, or a frame cut off by it
@@ -287,8 +336,8 @@ int runDecode(int argc, char** argv) {
   if (int status = parseOptions(argc, argv, "--wide --screen4", options)) return status;
   if (options.operands.size() != 2) return fail("decode needs STREAM and OUTDIR (%s)", kUsage);
   const char* directory = options.operands[1];
-  std::vector<uint8_t> stream;
-  if (int status = readStreamFile(options.operands[0], stream)) return status;
+  MappedStream stream;
+  if (int status = stream.open(options.operands[0])) return status;
   if (mkdir(directory, 0777) != 0 && errno != EEXIST)
     return fail("cannot create '%s': %s", directory, std::strerror(errno));
   PictureCount count;
@@ -331,8 +380,8 @@ int runVideo(int argc, char** argv) {
   bool lossless = hasExtension(path, ".mkv");
   if (!lossless && !hasExtension(path, ".mp4"))
     return fail("cannot tell the video format of '%s': name it .mkv (lossless) or .mp4 (H.264)", path);
-  std::vector<uint8_t> stream;
-  if (int status = readStreamFile(options.operands[0], stream)) return status;
+  MappedStream stream;
+  if (int status = stream.open(options.operands[0])) return status;
   // A video that stops early would pass for the whole stream: it is written under a
   // temporary name and renamed only when it is complete.
   const std::string temporaryPath = std::string(path) + ".tmp";
@@ -400,14 +449,15 @@ int runInfo(int argc, char** argv) {
   Options options;
   if (int status = parseOptions(argc, argv, "", options)) return status;
   if (options.operands.size() != 1) return fail("info needs STREAM (%s)", kUsage);
-  std::vector<uint8_t> stream;
-  if (int status = readStreamFile(options.operands[0], stream)) return status;
+  MappedStream stream;
+  if (int status = stream.open(options.operands[0])) return status;
   StreamDecoder streamDecoder;
   if (!streamDecoder.allocate()) return fail("out of memory");
   MemorySource source{stream.data(), stream.size()};
   StreamCounts counts;
   for (;;) {
     size_t start = source.position;
+    stream.release(start);
     FrameDecoder::Result result =
         streamDecoder.decoder.decodeFrame(source, streamDecoder.picture, PictureMode{}, streamDecoder.clock);
     long size = static_cast<long>(source.position - start);
