@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # A clean Debian 12 system for installing the package into, sourced by check_package.sh.
 #   make_clean_system CACHE ROOT   a fresh copy in ROOT of the minbase system kept in
 #                                  CACHE/minbase (made with debootstrap when missing)
@@ -33,6 +34,7 @@ EOF
     in_system "$base.new" apt-get clean  # debootstrap leaves the base system's packages there
     mv "$base.new" "$base"
   fi
+  cp -L /etc/resolv.conf "$base/etc/resolv.conf"  # the name servers of today
   rm -rf "$2"
   cp -a "$base" "$2"
 }
@@ -42,11 +44,13 @@ install_with_apt() {  # CACHE ROOT DEB
   local apt=(apt-get install -y -q --no-install-recommends -o DPkg::Lock::Timeout=300 "$3")
   mkdir -p "$archives"
   find "$archives" -name '*.deb' -exec cp -l -t "$2/var/cache/apt/archives/" {} +
-  if ! in_system "$2" "${apt[@]}" >"$log" 2>&1; then
-    # The kept package lists may name versions that the mirror has replaced since.
-    in_system "$1/minbase" apt-get update -q >>"$log" 2>&1 &&
-      cp -a "$1/minbase/var/lib/apt/lists/." "$2/var/lib/apt/lists/" &&
-      in_system "$2" "${apt[@]}" >>"$log" 2>&1 || { tail -n 20 "$log"; return 1; }
+  # The kept package lists may name versions that the mirror has replaced since: then they
+  # are renewed, in the kept system too.
+  if ! in_system "$2" "${apt[@]}" >"$log" 2>&1 &&
+     ! { in_system "$1/minbase" apt-get update -q && cp -a "$1/minbase/var/lib/apt/lists/." "$2/var/lib/apt/lists/" &&
+         in_system "$2" "${apt[@]}"; } >>"$log" 2>&1; then
+    tail -n 20 "$log"
+    return 1
   fi
   local downloaded
   for downloaded in "$2"/var/cache/apt/archives/*.deb; do
