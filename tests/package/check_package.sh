@@ -56,7 +56,7 @@ dpkg-deb -x "$package" "$unpacked"
 debug_files=$(dpkg-deb -c "$work/kestravu-dbgsym_${version}_amd64.deb")
 for program in kestravu kestravu-stream; do
   build_id=$(readelf -n "$unpacked/usr/bin/$program" | awk '/Build ID:/ {print $3}')
-  check "$program is stripped, its debug symbols in the -dbgsym package" \
+  check "the debug symbols of $program are in the -dbgsym package" \
     grep -q "/usr/lib/debug/.build-id/${build_id:0:2}/${build_id:2}.debug$" <<<"$debug_files"
 done
 check "AppStream metainfo is valid" quiet appstreamcli validate --no-net "$unpacked"/usr/share/metainfo/*.metainfo.xml
