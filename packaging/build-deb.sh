@@ -14,9 +14,14 @@ copy=$output/source
 
 rm -rf "$copy" "$output"/kestravu*_*.deb "$output"/kestravu_*.changes "$output"/kestravu_*.buildinfo
 mkdir -p "$copy"
-# The files git knows or would add, as they are now: uncommitted changes are built too.
-(cd "$tree" && git ls-files -z --cached --others --exclude-standard |
-  tar --null --files-from=- --ignore-failed-read -cf - 2>/dev/null) | tar -C "$copy" -xf -
+# In a git checkout the files git knows or would add, as they are now (uncommitted changes are
+# built too); otherwise everything but the build folders.
+if git -C "$tree" rev-parse --is-inside-work-tree >/dev/null 2>&1; then
+  (cd "$tree" && git ls-files -z --cached --others --exclude-standard |
+    tar --null --files-from=- --ignore-failed-read -cf - 2>/dev/null) | tar -C "$copy" -xf -
+else
+  tar -C "$tree" --exclude=./build --exclude='./obj-*' -cf - . | tar -C "$copy" -xf -
+fi
 
 if ! (cd "$copy" && dpkg-buildpackage -b -us -uc) >"$output/build.log" 2>&1; then
   tail -n 40 "$output/build.log" >&2
