@@ -6,8 +6,10 @@ set -euo pipefail
 native_packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev libpng-dev
                  libftdi1-dev libusb-1.0-0-dev qt6-base-dev clang libclang-rt-14-dev
                  libavformat-dev libavcodec-dev libswscale-dev libavutil-dev)
-# The Debian package: dpkg-dev and file find its dependencies; ImageMagick draws its icons.
-package_packages=(dpkg-dev file imagemagick)
+# The Debian package: built by dpkg-buildpackage with debhelper (ImageMagick draws its icons),
+# checked with lintian, appstreamcli, desktop-file-validate and file, and installed into a
+# clean system that debootstrap makes.
+package_packages=(dpkg-dev debhelper imagemagick lintian appstream desktop-file-utils file debootstrap)
 windows_packages=(g++-mingw-w64-i686 binutils-mingw-w64-i686)
 # fonts-wine brings the Marlett font that Wine draws caption buttons and menu check marks with;
 # the IPA Gothic font draws the Japanese messages.
@@ -30,5 +32,7 @@ export DEBIAN_FRONTEND=noninteractive
 if printf '%s\n' "${missing[@]}" | grep -q ':i386$' && ! dpkg --print-foreign-architectures | grep -qx i386; then
   "${as_root[@]}" dpkg --add-architecture i386
 fi
-"${as_root[@]}" apt-get update -q
-"${as_root[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}" >/dev/null
+# Another package manager at work (an unattended upgrade, a second set-up) is waited for.
+wait_for_lock=(-o DPkg::Lock::Timeout=600)
+"${as_root[@]}" apt-get "${wait_for_lock[@]}" update -q
+"${as_root[@]}" apt-get "${wait_for_lock[@]}" install -y -q --no-install-recommends "${missing[@]}" >/dev/null
