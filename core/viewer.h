@@ -56,6 +56,10 @@ class Viewer {
     std::memset(picture_.pixels.get(), 0, kBufferBytes);
   }
 
+  // The whole picture drawn again in `mode`, from the cells of the frames decoded so far: when
+  // the scale or colour mode changes between frames.
+  void redraw(PictureMode mode) { decoder_.redraw(picture_, mode); }
+
   // Decodes one frame at the given scale and colour mode.
   TickResult tick(PictureMode mode) {
     StreamReader::Source source{&reader_};

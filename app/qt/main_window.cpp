@@ -125,12 +125,15 @@ void MainWindow::runFrame() {
 void MainWindow::toggleWide() {
   settings_.wide = settings_.wide == 0 ? 1 : 0;
   wideAction_->setChecked(settings_.wide != 0);
+  viewer_.redraw(settings_.pictureMode());
   pictureView_->setWide(settings_.wide != 0);
 }
 
 void MainWindow::toggleScreen4() {
   settings_.scr4 = settings_.scr4 == 0 ? 1 : 0;
   screen4Action_->setChecked(settings_.scr4 != 0);
+  viewer_.redraw(settings_.pictureMode());
+  pictureView_->update();
 }
 
 // Modal, but not a nested event loop: frames go on while it is open.

@@ -128,19 +128,27 @@ void ViewerTests::picture() {
   auto setScale = [&](int scale) {
     action(&window, QStringLiteral("Scale &%1×").arg(scale))->trigger();
   };
+  // Saved at once, before the next frame is decoded: no cell is left in the old mode.
+  auto switchMode = [&](const char* command, PictureMode mode) {
+    action(&window, command)->trigger();
+    action(&window, "&Save Picture")->trigger();
+    const QString saved = onlyFile(run.folders.pictures);
+    QCOMPARE(differingPixels(QImage(saved), referencePicture(stream, scratch_.path(), mode, 0)), 0);
+    QVERIFY(QFile::remove(saved));
+  };
 
   expectPicture({false, false}, 1);
-  action(&window, "&Screen4")->trigger();
+  switchMode("&Screen4", {false, true});
   QVERIFY(action(&window, "&Screen4")->isChecked());
   expectPicture({false, true}, 1);
-  action(&window, "&Wide")->trigger();
+  switchMode("&Wide", {true, true});
   QVERIFY(action(&window, "&Wide")->isChecked());
   expectPicture({true, true}, 1);
-  action(&window, "&Screen4")->trigger();
+  switchMode("&Screen4", {true, false});
   expectPicture({true, false}, 1);
   setScale(2);
   expectPicture({true, false}, 2);
-  action(&window, "&Wide")->trigger();
+  switchMode("&Wide", {false, false});
   for (int scale : {3, 4}) {
     setScale(scale);
     expectPicture({false, false}, scale);
