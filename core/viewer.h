@@ -42,6 +42,9 @@ class Viewer {
   }
   void closeDevice() { link_.close(); }
 
+  // What the title's frame rate is taken from; before the first frame.
+  void setTitleRate(FrameStats::Rate rate) { stats_ = FrameStats(rate); }
+
   // The cell history and the picture, zeroed; false when memory is short.
   bool allocateBuffers() { return decoder_.allocate() && picture_.allocate(); }
 

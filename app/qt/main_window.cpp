@@ -24,6 +24,9 @@ MainWindow::MainWindow(const ViewerParts& parts, OutputFolders folders, QWidget*
       pictureView_(new PictureView(viewer_.picture(), this)),
       frameTimer_(new QTimer(this)),
       recordingMark_(makeRecordingMark(menuBar())) {
+  // Frames that waited behind a dialog or a message come back to back: the figure of one
+  // interval would show them as a burst.
+  viewer_.setTitleRate(FrameStats::Rate::GroupMean);
   setWindowTitle(QString::fromLatin1(FrameStats::kInitialTitle));
   setCentralWidget(pictureView_);
   pictureView_->setWide(settings_.wide != 0);
