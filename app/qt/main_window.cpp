@@ -154,7 +154,10 @@ void MainWindow::changeReadSize(int32_t readSize) {
 }
 
 void MainWindow::toggleRecording(bool on) {
-  if (!on) return stopRecording();
+  if (!on) {
+    stopRecording();
+    return;
+  }
   QString error;
   std::unique_ptr<QFile> file =
       createTimestampedFile(folders_.videos, QStringLiteral(".kvs"), QIODevice::Unbuffered, error);
@@ -164,12 +167,14 @@ void MainWindow::toggleRecording(bool on) {
   showRecordingState();
 }
 
-void MainWindow::stopRecording() {
-  if (!link_.stopRecording())
+bool MainWindow::stopRecording() {
+  const bool stopped = link_.stopRecording();
+  if (!stopped)
     showWarning(
         tr("The recording's last bytes could not be written: %1\nWhat was written before is kept.")
             .arg(link_.failure()));
   showRecordingState();
+  return stopped;
 }
 
 // The title keeps its format while recording: a mark beside the menu, or over the picture in
@@ -208,7 +213,13 @@ bool MainWindow::openStream(const QString& path, QString& error) {
       error = tr("%1: no whole frame of a capture stream in it.").arg(path);
       return false;
   }
-  if (link_.isRecording()) stopRecording();
+  if (link_.isRecording()) {
+    const QString recording = link_.recordingName();
+    if (stopRecording())
+      showNote(tr("Recording stopped: a stream file plays instead of the device.\n"
+                  "The recording is saved as %1.")
+                   .arg(recording));
+  }
   viewer_.closeDevice();
   link_.play(file.get());
   viewer_.openDevice(settings_.bufsize);
@@ -266,10 +277,13 @@ void MainWindow::changeEvent(QEvent* event) {
     setFullScreen(false);
 }
 
+void MainWindow::showWarning(const QString& text) { showMessage(QMessageBox::Warning, text); }
+
+void MainWindow::showNote(const QString& text) { showMessage(QMessageBox::Information, text); }
+
 // Not modal: the picture goes on while it is shown.
-void MainWindow::showWarning(const QString& text) {
-  auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("KESTRAVU"), text,
-                              QMessageBox::Ok, this);
+void MainWindow::showMessage(QMessageBox::Icon icon, const QString& text) {
+  auto* box = new QMessageBox(icon, QStringLiteral("KESTRAVU"), text, QMessageBox::Ok, this);
   box->setAttribute(Qt::WA_DeleteOnClose);
   box->setWindowModality(Qt::NonModal);
   box->show();

@@ -11,6 +11,7 @@
 //   settings_store.h     the settings file, compatible with the Windows program's
 #pragma once
 #include <QMainWindow>
+#include <QMessageBox>
 #include <cstdint>
 #include <memory>
 
@@ -68,7 +69,7 @@ class MainWindow final : public QMainWindow {
   void openBufferSizeDialog();
   void changeReadSize(int32_t readSize);
   void toggleRecording(bool on);
-  void stopRecording();
+  bool stopRecording();
   void showRecordingState();
   void savePicture();
   void chooseStream();
@@ -77,6 +78,8 @@ class MainWindow final : public QMainWindow {
   void setScale(int scale);
   void setFullScreen(bool on);
   void showWarning(const QString& text);
+  void showNote(const QString& text);
+  void showMessage(QMessageBox::Icon icon, const QString& text);
 
   Viewer& viewer_;
   RecordingLink& link_;

@@ -486,9 +486,10 @@ void ViewerTests::recordingFailures() {
   QVERIFY(loopedSlice(readFile(stream), 0, 3 * readFile(stream).size()).contains(recorded));
 }
 
-// A recording played from the menu: the pictures the stream tool decodes from it, and no reads
-// of the device meanwhile; Close Stream goes back to the device. The device sends delta frames
-// alone, so the recording plays right only from cleared cells, as the tool decodes it.
+// A recording played from the menu while it is still being recorded: recording stops with a
+// note naming the file, which then plays, the pictures the stream tool decodes from it, with no
+// reads of the device meanwhile; Close Stream goes back to the device. The device sends delta
+// frames alone, so the recording plays right only from cleared cells, as the tool decodes it.
 void ViewerTests::openStream() {
   const QString log = scratch_.filePath("driver.log");
   const QByteArray pattern = readFile(patternStream(scratch_.path(), 60));
@@ -505,10 +506,7 @@ void ViewerTests::openStream() {
   MainWindow& window = *run.window;
   action(&window, "&Record Stream")->trigger();
   QTest::qWait(1500);
-  action(&window, "&Record Stream")->trigger();
   const QString recording = onlyFile(run.folders.videos);
-  const QList<QImage> frames = referencePictures(recording, scratch_.path(), {});
-  QVERIFY(frames.size() > 60);
 
   whenModalShown([&](QWidget* widget) {
     auto* dialog = qobject_cast<QFileDialog*>(widget);
@@ -518,7 +516,11 @@ void ViewerTests::openStream() {
   });
   action(&window, "&Open Stream…")->trigger();
   const int readsAtOpen = logLines(log).size();
+  QVERIFY(!action(&window, "&Record Stream")->isChecked());
   QVERIFY(!action(&window, "&Record Stream")->isEnabled());
+  QVERIFY(shownWarning(&window) && shownWarning(&window)->text().contains(recording));
+  const QList<QImage> frames = referencePictures(recording, scratch_.path(), {});
+  QVERIFY(frames.size() > 60);
   QTRY_VERIFY_WITH_TIMEOUT(shownFrame(window.centralWidget()->grab().toImage(), frames) >= 0, 500);
   QTest::qWait(200);
   QVERIFY(!logLines(log, readsAtOpen).join('\n').contains("FT_Read"));
