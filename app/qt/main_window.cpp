@@ -8,7 +8,9 @@
 #include <QLayout>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QScreen>
 #include <QTimer>
+#include <QWindow>
 
 #include "buffer_size_dialog.h"
 #include "picture_view.h"
@@ -30,7 +32,6 @@ MainWindow::MainWindow(const ViewerParts& parts, OutputFolders folders, QWidget*
   setWindowTitle(QString::fromLatin1(FrameStats::kInitialTitle));
   setCentralWidget(pictureView_);
   pictureView_->setWide(settings_.wide != 0);
-  pictureView_->setWindowScale(view_.scale);
   // The window is as large as the picture below the menu bar, and follows it when Wide or the
   // scale changes.
   layout()->setSizeConstraint(QLayout::SetFixedSize);
@@ -38,6 +39,7 @@ MainWindow::MainWindow(const ViewerParts& parts, OutputFolders folders, QWidget*
   createFileMenu();
   createModeMenu();
   createViewMenu();
+  fitWindow();
   // The menu bar is hidden in full screen: the window keeps the shortcuts alive.
   for (QAction* menu : menuBar()->actions()) addActions(menu->menu()->actions());
   showSource();
@@ -77,14 +79,13 @@ void MainWindow::createModeMenu() {
 
 void MainWindow::createViewMenu() {
   QMenu* view = menuBar()->addMenu(tr("&View"));
-  auto* scales = new QActionGroup(this);
+  scales_ = new QActionGroup(this);
   for (int scale = 1; scale <= ViewSettings::kMaxScale; ++scale) {
     QAction* action =
         view->addAction(tr("Scale &%1×").arg(scale), this, [this, scale] { setScale(scale); });
     action->setShortcut(QKeyCombination(Qt::CTRL, static_cast<Qt::Key>(Qt::Key_0 + scale)));
     action->setCheckable(true);
-    action->setChecked(scale == view_.scale);
-    scales->addAction(action);
+    scales_->addAction(action);
   }
   view->addSeparator();
   fullScreenAction_ = view->addAction(tr("&Fullscreen"));
@@ -130,6 +131,7 @@ void MainWindow::toggleWide() {
   wideAction_->setChecked(settings_.wide != 0);
   viewer_.redraw(settings_.pictureMode());
   pictureView_->setWide(settings_.wide != 0);
+  fitWindow();
 }
 
 void MainWindow::toggleScreen4() {
@@ -249,9 +251,36 @@ void MainWindow::showSource() {
   recordAction_->setEnabled(streamFile_ == nullptr);
 }
 
+// The settings keep the scale chosen; the window may show a lower one.
 void MainWindow::setScale(int scale) {
   view_.scale = scale;
+  fitWindow();
+}
+
+// The chosen scale, or the largest whole one below it whose window fits the screen's available
+// area, frame included; the menu shows the one in use.
+void MainWindow::fitWindow() {
+  const QSize available = screen()->availableGeometry().size() - (frameSize() - size());
+  const int menuHeight = menuBar()->sizeHint().height();
+  auto fits = [&](int scale) {
+    const QSize view = pictureView_->windowSize(scale);
+    return view.width() <= available.width() && view.height() + menuHeight <= available.height();
+  };
+  int scale = view_.scale;
+  while (scale > 1 && !fits(scale)) --scale;
   pictureView_->setWindowScale(scale);
+  scales_->actions().at(scale - 1)->setChecked(true);
+}
+
+// The window may move to a screen of another size or display scale; the window manager's frame
+// is known once shown.
+void MainWindow::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  if (!followsScreen_) {
+    connect(windowHandle(), &QWindow::screenChanged, this, &MainWindow::fitWindow);
+    followsScreen_ = true;
+  }
+  if (!fullScreenAction_->isChecked()) fitWindow();
 }
 
 // Full screen, the picture is drawn at the largest whole scale that fits, centred on black.

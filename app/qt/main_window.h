@@ -23,6 +23,7 @@
 
 class PictureView;
 class QAction;
+class QActionGroup;
 class QLabel;
 class QTimer;
 class RecordingLink;
@@ -58,6 +59,7 @@ class MainWindow final : public QMainWindow {
 
  protected:
   void changeEvent(QEvent* event) override;
+  void showEvent(QShowEvent* event) override;
 
  private:
   void createFileMenu();
@@ -76,6 +78,7 @@ class MainWindow final : public QMainWindow {
   void closeStream();
   void showSource();
   void setScale(int scale);
+  void fitWindow();
   void setFullScreen(bool on);
   void showWarning(const QString& text);
   void showNote(const QString& text);
@@ -90,10 +93,12 @@ class MainWindow final : public QMainWindow {
   PictureView* pictureView_;
   QTimer* frameTimer_;
   QLabel* recordingMark_;
+  QActionGroup* scales_ = nullptr;  // Scale 1x ... 4x, in that order
   QAction* recordAction_ = nullptr;
   QAction* closeStreamAction_ = nullptr;
   QAction* wideAction_ = nullptr;
   QAction* screen4Action_ = nullptr;
   QAction* fullScreenAction_ = nullptr;
   QAction* leaveFullScreenAction_ = nullptr;
+  bool followsScreen_ = false;
 };

@@ -15,6 +15,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
+#include <cmath>
 #include <csignal>
 
 #include "buffer_size_dialog.h"
@@ -98,7 +99,7 @@ class ViewerTests : public QObject {
 // One key frame over and over: whatever the tick, the picture is that frame, drawn in the
 // current mode, which the menu switches through all four, at each window scale and full
 // screen; Save Picture writes it as the stream tool decodes it. Also run with QT_SCALE_FACTOR
-// set, where the picture must stay whole device pixels.
+// set, where the picture must stay whole device pixels and fill the view.
 void ViewerTests::picture() {
   const QString stream = patternStream(scratch_.path(), 1);
   setUpDevice("STREAM", stream.toLocal8Bit());
@@ -109,13 +110,34 @@ void ViewerTests::picture() {
   MainWindow& window = *run.window;
   QWidget* view = window.centralWidget();
   const QSize normalWindow = window.size();
-  auto expectPicture = [&](PictureMode mode, int scale) {
+  const qreal ratio = view->devicePixelRatioF();
+  // Device pixels per picture pixel at a scale: the nearest whole number, a tie rounded up.
+  auto deviceScale = [&](int scale) { return int(std::floor(scale * ratio + 0.5)); };
+  auto scaleInUse = [&] {
+    for (int scale = 1; scale <= ViewSettings::kMaxScale; ++scale)
+      if (action(&window, QStringLiteral("Scale &%1×").arg(scale))->isChecked()) return scale;
+    return 0;
+  };
+  // The chosen scale, or the largest whole one below it whose window fits the screen; the view
+  // is a whole multiple of the picture in device pixels, or one more where no logical size
+  // gives that exactly, and the picture fills it.
+  auto expectPicture = [&](PictureMode mode, int chosen) {
     const QImage reference = referencePicture(stream, scratch_.path(), mode, 0);
-    const QSize viewSize = reference.size() * scale;
-    QCOMPARE(view->size(), viewSize);
+    const QSize available = window.screen()->availableGeometry().size();
+    const int used = scaleInUse();
+    QVERIFY2(used >= 1 && used <= chosen, qPrintable(QString::number(used)));
+    QCOMPARE(run.view.scale, chosen);
     QCOMPARE(view->geometry().top(), window.menuBar()->geometry().bottom() + 1);
-    QTRY_COMPARE(window.size(),
-                 QSize(viewSize.width(), window.menuBar()->height() + viewSize.height()));
+    QTRY_COMPARE(window.size(), QSize(view->width(), window.menuBar()->height() + view->height()));
+    QVERIFY(window.width() <= available.width() && window.height() <= available.height());
+    const QSizeF larger = QSizeF(reference.size() * deviceScale(used + 1)) / ratio;
+    QVERIFY(used == chosen || larger.width() > available.width() ||
+            larger.height() + window.menuBar()->height() > available.height());
+    const QSize wanted = reference.size() * deviceScale(used), grabbed = view->grab().size();
+    QVERIFY2(grabbed.width() - wanted.width() <= 1 && grabbed.height() - wanted.height() <= 1 &&
+                 grabbed.width() >= wanted.width() && grabbed.height() >= wanted.height(),
+             qPrintable(QStringLiteral("%1x%2").arg(grabbed.width()).arg(grabbed.height())));
+    if (ratio == 1.5 && used == 1 && !mode.wide) QCOMPARE(grabbed, QSize(852, 524));
     QTRY_COMPARE_WITH_TIMEOUT(differingPixels(view->grab().toImage(), reference), 0, kFrameWaitMs);
     action(&window, "&Save Picture")->trigger();
     const QString saved = onlyFile(run.folders.pictures);
@@ -148,6 +170,9 @@ void ViewerTests::picture() {
   expectPicture({true, false}, 1);
   setScale(2);
   expectPicture({true, false}, 2);
+  setScale(3);  // wider than the screen
+  QVERIFY(scaleInUse() < 3);
+  expectPicture({true, false}, 3);
   switchMode("&Wide", {false, false});
   for (int scale : {3, 4}) {
     setScale(scale);
