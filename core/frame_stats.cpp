@@ -24,7 +24,8 @@ const char* FrameStats::frameCompleted(uint32_t now) {
 // Frames within one tick of the clock leave no time to divide by: they count as 1 ms apart,
 // the shortest measurable time.
 int32_t FrameStats::framesPerSecond(uint32_t now, uint32_t elapsed) const {
-  if (rate_ == Rate::LastInterval) return elapsed == 0 ? 1000 : static_cast<int32_t>(1000 / elapsed);
+  if (rate_ == Rate::LastInterval)
+    return elapsed == 0 ? 1000 : static_cast<int32_t>(1000 / elapsed);
   const uint32_t groupMs = now - groupStart_;
   const uint64_t perSecond = uint64_t{1000} * static_cast<uint32_t>(groupIntervals_);
   return static_cast<int32_t>(groupMs == 0 ? perSecond : perSecond / groupMs);

@@ -26,10 +26,10 @@ class FrameStats {
   int32_t framesPerSecond(uint32_t now, uint32_t elapsed) const;
 
   Rate rate_;
-  int32_t frameCounter_ = 0;  // 0 ... 9
-  uint32_t lastTick_ = 0;     // the clock at the previous completed frame (wraps)
-  uint32_t groupStart_ = 0;     // the clock at the frame before the group's first (wraps)
+  int32_t frameCounter_ = 0;     // 0 ... 9
+  uint32_t lastTick_ = 0;        // the clock at the previous completed frame (wraps)
+  uint32_t groupStart_ = 0;      // the clock at the frame before the group's first (wraps)
   int32_t groupIntervals_ = -1;  // frame intervals since groupStart_; -1 before the first frame
-  uint64_t byteCounter_ = 0;  // since the last title
+  uint64_t byteCounter_ = 0;     // since the last title
   char title_[64] = {};
 };

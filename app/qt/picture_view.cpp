@@ -54,7 +54,8 @@ void PictureView::setFullScreen(bool fullScreen) {
 
 QSize PictureView::windowSize(int scale) const {
   const qreal ratio = devicePixelRatioF();
-  const QSize device = pictureSize_ * std::max(1, static_cast<int>(std::floor(scale * ratio + 0.5)));
+  const QSize device =
+      pictureSize_ * std::max(1, static_cast<int>(std::floor(scale * ratio + 0.5)));
   // The logical size times the ratio is rounded to whole device pixels, and not every device
   // size is reached so: then the one above, where the picture keeps its scale with a line of
   // black, rather than the one below, where it would drop to the next lower scale.
