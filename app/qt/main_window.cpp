@@ -12,6 +12,8 @@
 #include <QTimer>
 #include <QWindow>
 
+#include <cmath>
+
 #include "buffer_size_dialog.h"
 #include "picture_view.h"
 #include "recording_link.h"
@@ -261,7 +263,7 @@ void MainWindow::setScale(int scale) {
 // area, frame included; the menu shows the one in use.
 void MainWindow::fitWindow() {
   const QSize available = screen()->availableGeometry().size() - (frameSize() - size());
-  const int menuHeight = menuBar()->sizeHint().height();
+  const int menuHeight = fitMenuBar();
   auto fits = [&](int scale) {
     const QSize view = pictureView_->windowSize(scale);
     return view.width() <= available.width() && view.height() + menuHeight <= available.height();
@@ -270,6 +272,22 @@ void MainWindow::fitWindow() {
   while (scale > 1 && !fits(scale)) --scale;
   pictureView_->setWindowScale(scale);
   scales_->actions().at(scale - 1)->setChecked(true);
+}
+
+// At a fractional display scale the picture must start on a whole device pixel, or it would be
+// drawn a pixel off, under the menu bar's last row: the menu bar takes the least height at or
+// above its own that is a whole number of device pixels. Returns that height.
+int MainWindow::fitMenuBar() {
+  const qreal ratio = devicePixelRatioF();
+  const int natural = menuBar()->sizeHint().height();
+  for (int height = natural; height < natural + kMenuBarSlack; ++height) {
+    const qreal device = height * ratio;
+    if (std::abs(device - std::round(device)) < 1e-6) {
+      menuBar()->setFixedHeight(height);
+      return height;
+    }
+  }
+  return natural;
 }
 
 // The window may move to a screen of another size or display scale; the window manager's frame

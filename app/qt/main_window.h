@@ -41,6 +41,9 @@ class MainWindow final : public QMainWindow {
 
  public:
   static constexpr int kFramePeriodMs = 16;
+  // Display scales that are a whole number of device pixels only every few logical pixels
+  // (1.25, 1.75: every 4) are met within this many.
+  static constexpr int kMenuBarSlack = 8;
 
   // The frame timer starts at once and runs while the event loop does: before that, the device
   // must be open, or a stream file playing (openStream).
@@ -79,6 +82,7 @@ class MainWindow final : public QMainWindow {
   void showSource();
   void setScale(int scale);
   void fitWindow();
+  int fitMenuBar();
   void setFullScreen(bool on);
   void showWarning(const QString& text);
   void showNote(const QString& text);

@@ -139,6 +139,9 @@ void ViewerTests::picture() {
              qPrintable(QStringLiteral("%1x%2").arg(grabbed.width()).arg(grabbed.height())));
     if (ratio == 1.5 && used == 1 && !mode.wide) QCOMPARE(grabbed, QSize(852, 524));
     QTRY_COMPARE_WITH_TIMEOUT(differingPixels(view->grab().toImage(), reference), 0, kFrameWaitMs);
+    // In the window too, below the menu bar: not a device pixel off, not under its last row.
+    const QRect inWindow(QPoint(0, qRound(view->y() * ratio)), grabbed);
+    QCOMPARE(differingPixels(window.grab().toImage().copy(inWindow), reference), 0);
     action(&window, "&Save Picture")->trigger();
     const QString saved = onlyFile(run.folders.pictures);
     QVERIFY(
