@@ -290,15 +290,19 @@ int MainWindow::fitMenuBar() {
   return natural;
 }
 
-// The window may move to a screen of another size or display scale; the window manager's frame
-// is known once shown.
+// The window manager's frame is known once shown; the window may move to a screen of another
+// size or display scale later, or its screen may change.
 void MainWindow::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
-  if (!followsScreen_) {
-    connect(windowHandle(), &QWindow::screenChanged, this, &MainWindow::fitWindow);
-    followsScreen_ = true;
-  }
-  if (!fullScreenAction_->isChecked()) fitWindow();
+  if (screenArea_) return fitWindow();
+  connect(windowHandle(), &QWindow::screenChanged, this, &MainWindow::followScreen);
+  followScreen(windowHandle()->screen());
+}
+
+void MainWindow::followScreen(QScreen* screen) {
+  disconnect(screenArea_);
+  screenArea_ = connect(screen, &QScreen::availableGeometryChanged, this, &MainWindow::fitWindow);
+  fitWindow();
 }
 
 // Full screen, the picture is drawn at the largest whole scale that fits, centred on black.

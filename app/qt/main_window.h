@@ -25,6 +25,7 @@ class PictureView;
 class QAction;
 class QActionGroup;
 class QLabel;
+class QScreen;
 class QTimer;
 class RecordingLink;
 
@@ -83,6 +84,7 @@ class MainWindow final : public QMainWindow {
   void setScale(int scale);
   void fitWindow();
   int fitMenuBar();
+  void followScreen(QScreen* screen);
   void setFullScreen(bool on);
   void showWarning(const QString& text);
   void showNote(const QString& text);
@@ -104,5 +106,5 @@ class MainWindow final : public QMainWindow {
   QAction* screen4Action_ = nullptr;
   QAction* fullScreenAction_ = nullptr;
   QAction* leaveFullScreenAction_ = nullptr;
-  bool followsScreen_ = false;
+  QMetaObject::Connection screenArea_;  // to the window's screen, once shown
 };
