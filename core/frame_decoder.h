@@ -189,6 +189,20 @@ KESTRAVU_SCALAR_LOOPS Result decodePairs(Source& source, uint8_t kind, CallConte
   return outOfPatience ? Result::NoFrame : result;
 }
 
+// Every cell of the history drawn again in one mode, line by line in stream order, with the
+// Screen4 colour running from black as in a frame's decoding.
+template <bool Wide, bool Screen4>
+void drawCells(const uint8_t* cells, uint32_t* pixels) {
+  uint32_t screen4Colour = 0x000000;
+  for (int line = 0; line < kLines; ++line) {
+    uint32_t* out = pictureRow(pixels, line, Wide);
+    for (const uint8_t* end = cells + kCellsPerLine; cells != end; ++cells) {
+      storeCell<Wide>(out, cellPair<Screen4>(*cells, screen4Colour));
+      out += kCellColumns<Wide>;
+    }
+  }
+}
+
 }  // namespace FrameDecoding
 
 // Decodes the capture stream one frame per call, keeping the cell history between calls.
@@ -211,6 +225,12 @@ class FrameDecoder {
   // a second of marker search or restarts); the next call goes on from there.
   template <class Source>
   Result decodeFrame(Source& source, FrameBuffer& picture, PictureMode mode, Clock& clock);
+
+  // Draws the whole picture again from the cell history in `mode`. Frames only draw the cells
+  // they change, so after the mode changed the picture would otherwise mix the two modes until
+  // the next key frame. In Screen4 the colour before the first table byte is black, as in a
+  // frame that does not restart part-way.
+  void redraw(FrameBuffer& picture, PictureMode mode) const;
 
   // Stream bytes the last call took: skipped, marker and pair bytes alike.
   uint32_t lastCallBytes() const { return lastCallBytes_; }
@@ -264,6 +284,17 @@ FrameDecoder::Result FrameDecoder::decodeFrame(Source& source, FrameBuffer& pict
   }
   lastCallBytes_ = call.bytesTaken;
   return result;
+}
+
+inline void FrameDecoder::redraw(FrameBuffer& picture, PictureMode mode) const {
+  using namespace FrameDecoding;
+  const uint8_t* cells = cellHistory_.get();
+  uint32_t* pixels = picture.pixels.get();
+  if (mode.wide) {
+    mode.screen4 ? drawCells<true, true>(cells, pixels) : drawCells<true, false>(cells, pixels);
+  } else {
+    mode.screen4 ? drawCells<false, true>(cells, pixels) : drawCells<false, false>(cells, pixels);
+  }
 }
 
 // A byte source over bytes in memory, for tools, tests and benchmarks.

@@ -45,6 +45,9 @@ class Viewer {
   }
   void closeDevice() { link_.close(); }
 
+  // What the title's frame rate is taken from; before the first frame.
+  void setTitleRate(FrameStats::Rate rate) { stats_ = FrameStats(rate); }
+
   // The cell history and the picture, zeroed; false when memory is short.
   bool allocateBuffers() { return decoder_.allocate() && picture_.allocate(); }
 
@@ -59,6 +62,10 @@ class Viewer {
     std::memset(picture_.pixels.get(), 0, kBufferBytes);
     decoder_.restartSearch();
   }
+
+  // The whole picture drawn again in `mode`, from the cells of the frames decoded so far: when
+  // the scale or colour mode changes between frames.
+  void redraw(PictureMode mode) { decoder_.redraw(picture_, mode); }
 
   // Decodes one frame at the given scale and colour mode.
   TickResult tick(PictureMode mode) {

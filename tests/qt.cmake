@@ -47,7 +47,7 @@ if(KESTRAVU_QT AND TARGET kestravu AND TARGET device_sim)
   if(KESTRAVU_XVFB AND KESTRAVU_XDOTOOL)
     add_test(NAME qt.smoke_on_x_display
              COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/qt/smoke_x_display.sh $<TARGET_FILE:kestravu>
-                     $<TARGET_FILE_DIR:device_sim>)
+                     $<TARGET_FILE_DIR:device_sim> $<TARGET_FILE:kestravu-stream>)
     set_tests_properties(qt.smoke_on_x_display PROPERTIES TIMEOUT 60)
   endif()
 endif()

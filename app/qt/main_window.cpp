@@ -9,7 +9,11 @@
 #include <QLayout>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QScreen>
 #include <QTimer>
+#include <QWindow>
+
+#include <cmath>
 #include <cstring>
 
 #include "buffer_size_dialog.h"
@@ -26,10 +30,12 @@ MainWindow::MainWindow(const ViewerParts& parts, OutputFolders folders, QWidget*
       pictureView_(new PictureView(viewer_.picture(), this)),
       frameTimer_(new QTimer(this)),
       recordingMark_(makeRecordingMark(menuBar())) {
+  // Frames that waited behind a dialog or a message come back to back: the figure of one
+  // interval would show them as a burst.
+  viewer_.setTitleRate(FrameStats::Rate::GroupMean);
   setWindowTitle(QString::fromLatin1(FrameStats::kInitialTitle));
   setCentralWidget(pictureView_);
   pictureView_->setWide(settings_.wide != 0);
-  pictureView_->setWindowScale(view_.scale);
   // The window is as large as the picture below the menu bar, and follows it when Wide or the
   // scale changes.
   layout()->setSizeConstraint(QLayout::SetFixedSize);
@@ -37,6 +43,7 @@ MainWindow::MainWindow(const ViewerParts& parts, OutputFolders folders, QWidget*
   createFileMenu();
   createModeMenu();
   createViewMenu();
+  fitWindow();
   // The menu bar is hidden in full screen: the window keeps the shortcuts alive.
   for (QAction* menu : menuBar()->actions()) addActions(menu->menu()->actions());
   showSource();
@@ -76,14 +83,13 @@ void MainWindow::createModeMenu() {
 
 void MainWindow::createViewMenu() {
   QMenu* view = menuBar()->addMenu(tr("&View"));
-  auto* scales = new QActionGroup(this);
+  scales_ = new QActionGroup(this);
   for (int scale = 1; scale <= ViewSettings::kMaxScale; ++scale) {
     QAction* action =
         view->addAction(tr("Scale &%1×").arg(scale), this, [this, scale] { setScale(scale); });
     action->setShortcut(QKeyCombination(Qt::CTRL, static_cast<Qt::Key>(Qt::Key_0 + scale)));
     action->setCheckable(true);
-    action->setChecked(scale == view_.scale);
-    scales->addAction(action);
+    scales_->addAction(action);
   }
   view->addSeparator();
   fullScreenAction_ = view->addAction(tr("&Fullscreen"));
@@ -127,12 +133,16 @@ void MainWindow::runFrame() {
 void MainWindow::toggleWide() {
   settings_.wide = settings_.wide == 0 ? 1 : 0;
   wideAction_->setChecked(settings_.wide != 0);
+  viewer_.redraw(settings_.pictureMode());
   pictureView_->setWide(settings_.wide != 0);
+  fitWindow();
 }
 
 void MainWindow::toggleScreen4() {
   settings_.scr4 = settings_.scr4 == 0 ? 1 : 0;
   screen4Action_->setChecked(settings_.scr4 != 0);
+  viewer_.redraw(settings_.pictureMode());
+  pictureView_->update();
 }
 
 // Modal, but not a nested event loop: frames go on while it is open.
@@ -150,7 +160,10 @@ void MainWindow::changeReadSize(int32_t readSize) {
 }
 
 void MainWindow::toggleRecording(bool on) {
-  if (!on) return stopRecording();
+  if (!on) {
+    stopRecording();
+    return;
+  }
   QString error;
   std::unique_ptr<QFile> file =
       createTimestampedFile(folders_.videos, QStringLiteral(".kvs"), QIODevice::Unbuffered, error);
@@ -172,12 +185,14 @@ bool MainWindow::recordTo(const QString& path, QString& error) {
   return link_.isRecording();
 }
 
-void MainWindow::stopRecording() {
-  if (!link_.stopRecording())
+bool MainWindow::stopRecording() {
+  const bool stopped = link_.stopRecording();
+  if (!stopped)
     showWarning(
         tr("The recording's last bytes could not be written: %1\nWhat was written before is kept.")
             .arg(link_.failure()));
   showRecordingState();
+  return stopped;
 }
 
 // The title keeps its format while recording: a mark beside the menu, or over the picture in
@@ -223,7 +238,13 @@ bool MainWindow::openStream(const QString& path, QString& error) {
       error = tr("%1: no whole frame of a capture stream in it.").arg(path);
       return false;
   }
-  if (link_.isRecording()) stopRecording();
+  if (link_.isRecording()) {
+    const QString recording = link_.recordingName();
+    if (stopRecording())
+      showNote(tr("Recording stopped: a stream file plays instead of the device.\n"
+                  "The recording is saved as %1.")
+                   .arg(recording));
+  }
   viewer_.closeDevice();
   link_.play(file.get());
   viewer_.openDevice(settings_.bufsize);
@@ -253,9 +274,56 @@ void MainWindow::showSource() {
   recordAction_->setEnabled(streamFile_ == nullptr);
 }
 
+// The settings keep the scale chosen; the window may show a lower one.
 void MainWindow::setScale(int scale) {
   view_.scale = scale;
+  fitWindow();
+}
+
+// The chosen scale, or the largest whole one below it whose window fits the screen's available
+// area, frame included; the menu shows the one in use.
+void MainWindow::fitWindow() {
+  const QSize available = screen()->availableGeometry().size() - (frameSize() - size());
+  const int menuHeight = fitMenuBar();
+  auto fits = [&](int scale) {
+    const QSize view = pictureView_->windowSize(scale);
+    return view.width() <= available.width() && view.height() + menuHeight <= available.height();
+  };
+  int scale = view_.scale;
+  while (scale > 1 && !fits(scale)) --scale;
   pictureView_->setWindowScale(scale);
+  scales_->actions().at(scale - 1)->setChecked(true);
+}
+
+// At a fractional display scale the picture must start on a whole device pixel, or it would be
+// drawn a pixel off, under the menu bar's last row: the menu bar takes the least height at or
+// above its own that is a whole number of device pixels. Returns that height.
+int MainWindow::fitMenuBar() {
+  const qreal ratio = devicePixelRatioF();
+  const int natural = menuBar()->sizeHint().height();
+  for (int height = natural; height < natural + kMenuBarSlack; ++height) {
+    const qreal device = height * ratio;
+    if (std::abs(device - std::round(device)) < 1e-6) {
+      menuBar()->setFixedHeight(height);
+      return height;
+    }
+  }
+  return natural;
+}
+
+// The window manager's frame is known once shown; the window may move to a screen of another
+// size or display scale later, or its screen may change.
+void MainWindow::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  if (screenArea_) return fitWindow();
+  connect(windowHandle(), &QWindow::screenChanged, this, &MainWindow::followScreen);
+  followScreen(windowHandle()->screen());
+}
+
+void MainWindow::followScreen(QScreen* screen) {
+  disconnect(screenArea_);
+  screenArea_ = connect(screen, &QScreen::availableGeometryChanged, this, &MainWindow::fitWindow);
+  fitWindow();
 }
 
 // Full screen, the picture is drawn at the largest whole scale that fits, centred on black.
@@ -288,10 +356,13 @@ void MainWindow::changeEvent(QEvent* event) {
     setFullScreen(false);
 }
 
+void MainWindow::showWarning(const QString& text) { showMessage(QMessageBox::Warning, text); }
+
+void MainWindow::showNote(const QString& text) { showMessage(QMessageBox::Information, text); }
+
 // Not modal: the picture goes on while it is shown.
-void MainWindow::showWarning(const QString& text) {
-  auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("KESTRAVU"), text,
-                              QMessageBox::Ok, this);
+void MainWindow::showMessage(QMessageBox::Icon icon, const QString& text) {
+  auto* box = new QMessageBox(icon, QStringLiteral("KESTRAVU"), text, QMessageBox::Ok, this);
   box->setAttribute(Qt::WA_DeleteOnClose);
   box->setWindowModality(Qt::NonModal);
   box->show();

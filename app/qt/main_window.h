@@ -11,6 +11,7 @@
 //   settings_store.h     the settings file, compatible with the Windows program's
 #pragma once
 #include <QMainWindow>
+#include <QMessageBox>
 #include <cstdint>
 #include <memory>
 
@@ -22,7 +23,9 @@
 
 class PictureView;
 class QAction;
+class QActionGroup;
 class QLabel;
+class QScreen;
 class QTimer;
 class RecordingLink;
 
@@ -39,6 +42,9 @@ class MainWindow final : public QMainWindow {
 
  public:
   static constexpr int kFramePeriodMs = 16;
+  // Display scales that are a whole number of device pixels only every few logical pixels
+  // (1.25, 1.75: every 4) are met within this many.
+  static constexpr int kMenuBarSlack = 8;
 
   // The frame timer starts at once and runs while the event loop does: before that, the device
   // must be open, or a stream file playing (openStream).
@@ -61,6 +67,7 @@ class MainWindow final : public QMainWindow {
  protected:
   void changeEvent(QEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
 
  private:
   void createFileMenu();
@@ -72,15 +79,20 @@ class MainWindow final : public QMainWindow {
   void openBufferSizeDialog();
   void changeReadSize(int32_t readSize);
   void toggleRecording(bool on);
-  void stopRecording();
+  bool stopRecording();
   void showRecordingState();
   void savePicture();
   void chooseStream();
   void closeStream();
   void showSource();
   void setScale(int scale);
+  void fitWindow();
+  int fitMenuBar();
+  void followScreen(QScreen* screen);
   void setFullScreen(bool on);
   void showWarning(const QString& text);
+  void showNote(const QString& text);
+  void showMessage(QMessageBox::Icon icon, const QString& text);
 
   Viewer& viewer_;
   RecordingLink& link_;
@@ -91,10 +103,12 @@ class MainWindow final : public QMainWindow {
   PictureView* pictureView_;
   QTimer* frameTimer_;
   QLabel* recordingMark_;
+  QActionGroup* scales_ = nullptr;  // Scale 1x ... 4x, in that order
   QAction* recordAction_ = nullptr;
   QAction* closeStreamAction_ = nullptr;
   QAction* wideAction_ = nullptr;
   QAction* screen4Action_ = nullptr;
   QAction* fullScreenAction_ = nullptr;
   QAction* leaveFullScreenAction_ = nullptr;
+  QMetaObject::Connection screenArea_;  // to the window's screen, once shown
 };

@@ -3,6 +3,7 @@
 #include <QLabel>
 #include <QPainter>
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 namespace {
@@ -51,12 +52,25 @@ void PictureView::setFullScreen(bool fullScreen) {
   fitSize();
 }
 
+QSize PictureView::windowSize(int scale) const {
+  const qreal ratio = devicePixelRatioF();
+  const QSize device =
+      pictureSize_ * std::max(1, static_cast<int>(std::floor(scale * ratio + 0.5)));
+  // The logical size times the ratio is rounded to whole device pixels, and not every device
+  // size is reached so: then the one above, where the picture keeps its scale with a line of
+  // black, rather than the one below, where it would drop to the next lower scale.
+  auto logical = [ratio](int devicePixels) {
+    return static_cast<int>(std::ceil((devicePixels - 0.5) / ratio - 1e-9));
+  };
+  return {logical(device.width()), logical(device.height())};
+}
+
 void PictureView::fitSize() {
   if (fullScreen_) {
     setMinimumSize(0, 0);
     setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
   } else {
-    setFixedSize(pictureSize_ * windowScale_);
+    setFixedSize(windowSize(windowScale_));
   }
   update();
 }

@@ -16,8 +16,13 @@ class PictureView final : public QWidget {
 
   // Normal scale shows 426 x 262 pixels, Wide the whole 852 x 524 buffer.
   void setWide(bool wide);
-  // In a window the view is the picture's size times `scale` (1 ... 4).
+  // In a window the view is the picture's size times `scale` (1 ... 4), rounded to a whole
+  // multiple of the picture in device pixels: windowSize(scale).
   void setWindowScale(int scale);
+  // The view's size in a window at `scale`: at a fractional display scale, the nearest whole
+  // multiple of the picture in device pixels to what the scale asks for, a tie rounded up, so
+  // that the picture fills the view with sharp squares.
+  QSize windowSize(int scale) const;
   // Full screen the view takes whatever size the screen gives it.
   void setFullScreen(bool fullScreen);
   // A mark in the top right corner, over the picture: where the menu bar's mark is hidden.

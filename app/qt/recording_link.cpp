@@ -1,58 +1,68 @@
 #include "recording_link.h"
 
-#include <algorithm>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstring>
-#include <new>
 
 ReadResult RecordingLink::read(uint8_t* buffer, uint32_t count, uint32_t& received) {
   const ReadResult result = source_->read(buffer, count, received);
   // Only what the viewer takes: an overlong claim is refused by the reader, and is no stream.
   if (file_ == nullptr || result != ReadResult::BytesArrived || received > count) return result;
-  uint32_t done = 0;
-  while (done < received) {
-    const int part = std::min<int>(static_cast<int>(received - done), kKeptBytes - keptCount_);
-    std::memcpy(kept_.get() + keptCount_, buffer + done, static_cast<size_t>(part));
-    keptCount_ += part, done += static_cast<uint32_t>(part);
-    if (keptCount_ == kKeptBytes && !writeKept()) break;
-  }
+  if (write(buffer, received) && sinceSync_.hasExpired(kSyncPeriodMs)) sync();
   return result;
 }
 
 void RecordingLink::startRecording(std::unique_ptr<QFile> file) {
   stopRecording();
   failure_.clear();
-  if (kept_ == nullptr) kept_.reset(new (std::nothrow) uint8_t[kKeptBytes]);
-  if (kept_ == nullptr) {
-    failure_ = QStringLiteral("%1: out of memory").arg(file->fileName());
-    file->remove();
-    return;
-  }
   file_ = std::move(file);
+  sinceSync_.start();
 }
 
 bool RecordingLink::stopRecording() {
   if (file_ == nullptr) return true;
-  const bool written = writeKept();
-  if (file_ != nullptr) file_->close();
+  if (!sync()) return false;
+  file_->close();
   file_.reset();
-  return written;
+  return true;
+}
+
+// Straight to the file, with no buffer of the program's own in between: a byte that reached
+// the program is in the file once the read returns. A write cut short (the disk filled up in
+// it) reports no error; the next one does.
+bool RecordingLink::write(const uint8_t* bytes, uint32_t count) {
+  const int descriptor = file_->handle();
+  for (uint32_t done = 0; done < count;) {
+    const ssize_t part = ::write(descriptor, bytes + done, count - done);
+    if (part > 0) {
+      done += static_cast<uint32_t>(part);
+    } else if (part == 0 || errno != EINTR) {
+      fail(part == 0 ? ENOSPC : errno);
+      return false;
+    }
+  }
+  return true;
+}
+
+bool RecordingLink::sync() {
+  int status = 0;
+  do status = ::fdatasync(file_->handle());
+  while (status != 0 && errno == EINTR);
+  // A file system that cannot sync has nothing to push.
+  if (status != 0 && errno != EINVAL) {
+    fail(errno);
+    return false;
+  }
+  sinceSync_.start();
+  return true;
 }
 
 // On a failure (a full disk, a folder gone) the recording stops: the picture goes on, and the
 // file keeps whatever reached it, a stream cut at some byte, which reads as far as it goes.
-bool RecordingLink::writeKept() {
-  if (file_ == nullptr) return false;
-  // A write cut short (the disk filled up in it) reports no error; the next one does.
-  qint64 written = 0;
-  for (qint64 part = 0; written < keptCount_; written += part) {
-    part = file_->write(reinterpret_cast<const char*>(kept_.get()) + written, keptCount_ - written);
-    if (part <= 0) break;
-  }
-  const bool complete = written == keptCount_;
-  keptCount_ = 0;
-  if (complete) return true;
-  failure_ = QStringLiteral("%1: %2").arg(file_->fileName(), file_->errorString());
+void RecordingLink::fail(int error) {
+  failure_ =
+      QStringLiteral("%1: %2").arg(file_->fileName(), QString::fromLocal8Bit(std::strerror(error)));
   file_->close();
   file_.reset();
-  return false;
 }

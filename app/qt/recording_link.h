@@ -1,8 +1,9 @@
 // The device link the viewer reads through. It passes every call on to what plays, the device
-// or a stream file in its place, and while recording it appends every byte a read brought, as
-// it arrived, to the recording: so the recording holds exactly what the viewer read, up to the
-// moment recording stops, whatever ends it.
+// or a stream file in its place, and while recording it writes every byte a read brought, as it
+// arrived, straight to the recording file: so the recording holds exactly what the viewer read,
+// up to the moment recording stops, whatever ends it, even a kill or a crash.
 #pragma once
+#include <QElapsedTimer>
 #include <QFile>
 #include <QString>
 #include <cstdint>
@@ -12,12 +13,11 @@
 
 class RecordingLink final : public DeviceLink {
  public:
-  // Bytes kept before they are written: about half a second of the device's stream, so that
-  // writes are few and an end the program cannot catch (a crash, a kill) costs little.
-  static constexpr int kKeptBytes = 64 * 1024;
+  // How often what was written is pushed to the disk while recording: a power loss costs at
+  // most this much of the stream, and the wait for the disk falls on few frames.
+  static constexpr qint64 kSyncPeriodMs = 3000;
 
   explicit RecordingLink(DeviceLink& device) : device_(device), source_(&device) {}
-  // Writes out what is kept: a recording is never left short.
   ~RecordingLink() override { stopRecording(); }
 
   OpenResult open(uint32_t readSize) override { return source_->open(readSize); }
@@ -32,8 +32,8 @@ class RecordingLink final : public DeviceLink {
 
   // Records into `file`, open for writing; the link owns it until the recording stops.
   void startRecording(std::unique_ptr<QFile> file);
-  // Writes out what is kept and closes the recording. False when that write failed; the
-  // reason is in failure(), and what was written before stays in the file.
+  // Pushes the recording to the disk and closes it. False when that failed; the reason is in
+  // failure(), and what was written before stays in the file.
   bool stopRecording();
   // False also after a write failed during a read, which stops the recording by itself.
   bool isRecording() const { return file_ != nullptr; }
@@ -42,12 +42,13 @@ class RecordingLink final : public DeviceLink {
   const QString& failure() const { return failure_; }
 
  private:
-  bool writeKept();
+  bool write(const uint8_t* bytes, uint32_t count);
+  bool sync();
+  void fail(int error);
 
   DeviceLink& device_;
   DeviceLink* source_;
   std::unique_ptr<QFile> file_;
-  std::unique_ptr<uint8_t[]> kept_;  // kKeptBytes, allocated when the first recording starts
-  int keptCount_ = 0;
+  QElapsedTimer sinceSync_;
   QString failure_;
 };

@@ -57,4 +57,24 @@ TEST(FrameStatsTest, TickCountWrapsAround) {
   EXPECT_LT(now, 20u);
 }
 
+// The Linux title: ten frames over the time they took, so frames that waited behind a stall
+// and then came in one millisecond do not show as a burst. The first group has nine intervals,
+// from its first frame; the clock wraps within it.
+TEST(FrameStatsTest, GroupMeanRateOverAStallAndABurst) {
+  FrameStats stats(FrameStats::Rate::GroupMean);
+  uint32_t now = 0xFFFFFFFFu - 100;
+  stats.frameCompleted(now);
+  ASSERT_EQ(completeFrames(stats, 8, now, 16, 438), nullptr);
+  EXPECT_EQ(std::string(completeFrames(stats, 1, now, 17, 438)), "KESTRAVU [62 frames/sec] [394 bytes/frame]");
+
+  // A 100 ms stall, frames 16 ms apart, then two in the same millisecond: 10 in 228 ms.
+  ASSERT_EQ(completeFrames(stats, 1, now, 100, 400), nullptr);
+  ASSERT_EQ(completeFrames(stats, 8, now, 16, 400), nullptr);
+  EXPECT_EQ(std::string(completeFrames(stats, 1, now, 0, 400)), "KESTRAVU [43 frames/sec] [400 bytes/frame]");
+
+  // A whole group within one millisecond counts as taking 1 ms; the next starts from there.
+  EXPECT_EQ(std::string(completeFrames(stats, 10, now, 0, 7)), "KESTRAVU [10000 frames/sec] [7 bytes/frame]");
+  EXPECT_EQ(std::string(completeFrames(stats, 10, now, 100, 7)), "KESTRAVU [10 frames/sec] [7 bytes/frame]");
+}
+
 }  // namespace

@@ -3,7 +3,9 @@
 #include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QFileDialog>
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTest>
@@ -161,6 +163,18 @@ QAction* action(QWidget* window, const QString& text) {
 
 void whenModalShown(std::function<void(QWidget*)> act) {
   whenShown([] { return QApplication::activeModalWidget(); }, act);
+}
+
+// The path is typed into the name field: a choice made with selectFile() can be cleared by the
+// folder listing, which the dialog makes on a thread of its own.
+void whenFileDialogShown(const QString& path) {
+  whenModalShown([path](QWidget* widget) {
+    auto* dialog = qobject_cast<QFileDialog*>(widget);
+    auto* name = widget->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    if (dialog == nullptr || name == nullptr) return widget->close(), void();
+    name->setText(path);
+    static_cast<QDialog*>(dialog)->accept();  // the file dialog's own, through the public base
+  });
 }
 
 void whenMainWindowShown(std::function<void(MainWindow*)> act) {

@@ -54,6 +54,8 @@ QAction* action(QWidget* window, const QString& text);
 // call that only returns after the test's action.
 void whenModalShown(std::function<void(QWidget*)> act);
 void whenMainWindowShown(std::function<void(MainWindow*)> act);
+// Chooses `path` in the next file dialog.
+void whenFileDialogShown(const QString& path);
 
 // The viewer as the program sets it up, with the window shown.
 struct RunningViewer {

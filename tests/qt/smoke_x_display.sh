@@ -4,11 +4,15 @@
 # picture), Ctrl+R twice records a second of the stream into $HOME/Videos, Ctrl+S saves the
 # picture into $HOME/Pictures, File > Quit ends it with exit code 0, and Wide is kept in the
 # settings file under $XDG_CONFIG_HOME. Then once more on a dead input, a device that sends only
-# zero bytes at its real rate: the window still answers, and Quit ends it within 2 s.
-# Usage: smoke_x_display.sh KESTRAVU SIM_LIBRARY_DIR
+# zero bytes at its real rate: the window still answers, and Quit ends it within 2 s. Then a
+# run on a known looped stream, killed (SIGKILL) two seconds after Ctrl+R: the recording holds
+# every byte the device delivered up to the last read before the kill, although the program
+# never got to close it.
+# Usage: smoke_x_display.sh KESTRAVU SIM_LIBRARY_DIR KESTRAVU_STREAM
 set -uo pipefail
 program=$1
 sim_dir=$2
+stream_tool=$3
 scratch=$(mktemp -d)
 xvfb_pid=""
 program_pid=""
@@ -36,7 +40,8 @@ start() {
   env HOME="$scratch/home" XDG_CONFIG_HOME="$scratch/config" XDG_RUNTIME_DIR="$scratch" \
     LD_LIBRARY_PATH="$sim_dir" QT_QPA_PLATFORM=xcb "$@" "$program" >"$scratch/program.log" 2>&1 &
   program_pid=$!
-  window=$(timeout 20 xdotool search --sync --onlyvisible --name '^KESTRAVU' | head -n1)
+  window=$(timeout 20 xdotool search --sync --onlyvisible --pid "$program_pid" --name '^KESTRAVU' |
+    head -n1)
   [ -n "$window" ] || fail "no window"
 }
 width_of() { xdotool getwindowgeometry --shell "$window" | sed -n 's/^WIDTH=//p'; }
@@ -87,4 +92,28 @@ for _ in $(seq 60); do [ "$(width_of)" = 426 ] && break; sleep 0.1; done
 [ "$(width_of)" = 426 ] || fail "on the dead input Mode > Wide left the window $(width_of) wide"
 quit 2
 grep -qx 'wide=0' "$scratch/config/kestravu/KESTRAVU.ini" || fail "wide=0 not saved on the dead input"
+
+rm -r "$scratch/home/Videos"
+"$stream_tool" pattern -o "$scratch/pattern.kvs" --frames 60 >/dev/null || fail "no stream"
+log=$scratch/device.log
+start KESTRAVU_SIM_STREAM="$scratch/pattern.kvs" KESTRAVU_SIM_LOOP=1 KESTRAVU_SIM_LOG="$log"
+xdotool windowfocus --sync "$window" key ctrl+r
+sleep 2
+{ kill -KILL "$program_pid" && wait "$program_pid"; } 2>/dev/null
+program_pid=""
+recordings=("$scratch"/home/Videos/kestravu-*.kvs)
+[ ${#recordings[@]} = 1 ] || fail "no recording of the killed run"
+size=$(stat -c %s "${recordings[0]}")
+read -r delivered last_read < <(awk -F'received=' '/^FT_Read /{sum += $2; last = $2}
+                                                   END {print sum + 0, last + 0}' "$log")
+[ "$size" -gt 100000 ] || fail "the killed run's recording holds only $size bytes"
+while [ "$(stat -c %s "$scratch/looped.kvs" 2>/dev/null || echo 0)" -lt "$delivered" ]; do
+  cat "$scratch/pattern.kvs" >>"$scratch/looped.kvs"
+done
+ends_at() {  # whether the recording is the bytes of the looped stream that end at byte $1
+  cmp -s -n "$size" -i $(($1 - size)):0 "$scratch/looped.kvs" "${recordings[0]}"
+}
+# The kill may fall between the device's log line for a read and the program's write of it.
+ends_at "$delivered" || ends_at $((delivered - last_read)) ||
+  fail "the killed run's recording ($size bytes) is not the last bytes of the $delivered delivered"
 echo "smoke test passed"

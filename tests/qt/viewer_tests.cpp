@@ -6,7 +6,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QFileDialog>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -17,6 +16,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
+#include <cmath>
 #include <csignal>
 
 #include "buffer_size_dialog.h"
@@ -53,11 +53,12 @@ int runProgram(const QString& settingsPath, const QString& streamFile = QString(
                     recordFile});
 }
 
-// The warning the window shows beside the picture, if one is shown.
+// The newest warning or note the window shows beside the picture, if one is shown.
 QMessageBox* shownWarning(QWidget* window) {
-  for (QMessageBox* box : window->findChildren<QMessageBox*>())
-    if (box->isVisible()) return box;
-  return nullptr;
+  QMessageBox* newest = nullptr;
+  for (QMessageBox* box : window->findChildren<QMessageBox*>(Qt::FindDirectChildrenOnly))
+    if (box->isVisible()) newest = box;
+  return newest;
 }
 
 const QByteArray kNewFile = "[section]\nwide=0\nscr4=0\nbufsize=32\n[view]\nscale=1\n";
@@ -110,7 +111,7 @@ class ViewerTests : public QObject {
 // One key frame over and over: whatever the tick, the picture is that frame, drawn in the
 // current mode, which the menu switches through all four, at each window scale and full
 // screen; Save Picture writes it as the stream tool decodes it. Also run with QT_SCALE_FACTOR
-// set, where the picture must stay whole device pixels.
+// set, where the picture must stay whole device pixels and fill the view.
 void ViewerTests::picture() {
   const QString stream = patternStream(scratch_.path(), 1);
   setUpDevice("STREAM", stream.toLocal8Bit());
@@ -121,14 +122,38 @@ void ViewerTests::picture() {
   MainWindow& window = *run.window;
   QWidget* view = window.centralWidget();
   const QSize normalWindow = window.size();
-  auto expectPicture = [&](PictureMode mode, int scale) {
+  const qreal ratio = view->devicePixelRatioF();
+  // Device pixels per picture pixel at a scale: the nearest whole number, a tie rounded up.
+  auto deviceScale = [&](int scale) { return int(std::floor(scale * ratio + 0.5)); };
+  auto scaleInUse = [&] {
+    for (int scale = 1; scale <= ViewSettings::kMaxScale; ++scale)
+      if (action(&window, QStringLiteral("Scale &%1×").arg(scale))->isChecked()) return scale;
+    return 0;
+  };
+  // The chosen scale, or the largest whole one below it whose window fits the screen; the view
+  // is a whole multiple of the picture in device pixels, or one more where no logical size
+  // gives that exactly, and the picture fills it.
+  auto expectPicture = [&](PictureMode mode, int chosen) {
     const QImage reference = referencePicture(stream, scratch_.path(), mode, 0);
-    const QSize viewSize = reference.size() * scale;
-    QCOMPARE(view->size(), viewSize);
+    const QSize available = window.screen()->availableGeometry().size();
+    const int used = scaleInUse();
+    QVERIFY2(used >= 1 && used <= chosen, qPrintable(QString::number(used)));
+    QCOMPARE(run.view.scale, chosen);
     QCOMPARE(view->geometry().top(), window.menuBar()->geometry().bottom() + 1);
-    QTRY_COMPARE(window.size(),
-                 QSize(viewSize.width(), window.menuBar()->height() + viewSize.height()));
+    QTRY_COMPARE(window.size(), QSize(view->width(), window.menuBar()->height() + view->height()));
+    QVERIFY(window.width() <= available.width() && window.height() <= available.height());
+    const QSizeF larger = QSizeF(reference.size() * deviceScale(used + 1)) / ratio;
+    QVERIFY(used == chosen || larger.width() > available.width() ||
+            larger.height() + window.menuBar()->height() > available.height());
+    const QSize wanted = reference.size() * deviceScale(used), grabbed = view->grab().size();
+    QVERIFY2(grabbed.width() - wanted.width() <= 1 && grabbed.height() - wanted.height() <= 1 &&
+                 grabbed.width() >= wanted.width() && grabbed.height() >= wanted.height(),
+             qPrintable(QStringLiteral("%1x%2").arg(grabbed.width()).arg(grabbed.height())));
+    if (ratio == 1.5 && used == 1 && !mode.wide) QCOMPARE(grabbed, QSize(852, 524));
     QTRY_COMPARE_WITH_TIMEOUT(differingPixels(view->grab().toImage(), reference), 0, kFrameWaitMs);
+    // In the window too, below the menu bar: not a device pixel off, not under its last row.
+    const QRect inWindow(QPoint(0, qRound(view->y() * ratio)), grabbed);
+    QCOMPARE(differingPixels(window.grab().toImage().copy(inWindow), reference), 0);
     action(&window, "&Save Picture")->trigger();
     const QString saved = onlyFile(run.folders.pictures);
     QVERIFY(
@@ -140,19 +165,30 @@ void ViewerTests::picture() {
   auto setScale = [&](int scale) {
     action(&window, QStringLiteral("Scale &%1×").arg(scale))->trigger();
   };
+  // Saved at once, before the next frame is decoded: no cell is left in the old mode.
+  auto switchMode = [&](const char* command, PictureMode mode) {
+    action(&window, command)->trigger();
+    action(&window, "&Save Picture")->trigger();
+    const QString saved = onlyFile(run.folders.pictures);
+    QCOMPARE(differingPixels(QImage(saved), referencePicture(stream, scratch_.path(), mode, 0)), 0);
+    QVERIFY(QFile::remove(saved));
+  };
 
   expectPicture({false, false}, 1);
-  action(&window, "&Screen4")->trigger();
+  switchMode("&Screen4", {false, true});
   QVERIFY(action(&window, "&Screen4")->isChecked());
   expectPicture({false, true}, 1);
-  action(&window, "&Wide")->trigger();
+  switchMode("&Wide", {true, true});
   QVERIFY(action(&window, "&Wide")->isChecked());
   expectPicture({true, true}, 1);
-  action(&window, "&Screen4")->trigger();
+  switchMode("&Screen4", {true, false});
   expectPicture({true, false}, 1);
   setScale(2);
   expectPicture({true, false}, 2);
-  action(&window, "&Wide")->trigger();
+  setScale(3);  // wider than the screen
+  QVERIFY(scaleInUse() < 3);
+  expectPicture({true, false}, 3);
+  switchMode("&Wide", {false, false});
   for (int scale : {3, 4}) {
     setScale(scale);
     expectPicture({false, false}, scale);
@@ -506,9 +542,10 @@ void ViewerTests::recordingFailures() {
   QVERIFY(loopedSlice(readFile(stream), 0, 3 * readFile(stream).size()).contains(recorded));
 }
 
-// A recording played from the menu: the pictures the stream tool decodes from it, and no reads
-// of the device meanwhile; Close Stream goes back to the device. The device sends delta frames
-// alone, so the recording plays right only from cleared cells, as the tool decodes it.
+// A recording played from the menu while it is still being recorded: recording stops with a
+// note naming the file, which then plays, the pictures the stream tool decodes from it, with no
+// reads of the device meanwhile; Close Stream goes back to the device. The device sends delta
+// frames alone, so the recording plays right only from cleared cells, as the tool decodes it.
 void ViewerTests::openStream() {
   const QString log = scratch_.filePath("driver.log");
   const QByteArray pattern = readFile(patternStream(scratch_.path(), 60));
@@ -525,20 +562,18 @@ void ViewerTests::openStream() {
   MainWindow& window = *run.window;
   action(&window, "&Record Stream")->trigger();
   QTest::qWait(1500);
-  action(&window, "&Record Stream")->trigger();
   const QString recording = onlyFile(run.folders.videos);
-  const QList<QImage> frames = referencePictures(recording, scratch_.path(), {});
-  QVERIFY(frames.size() > 60);
 
-  whenModalShown([&](QWidget* widget) {
-    auto* dialog = qobject_cast<QFileDialog*>(widget);
-    if (dialog == nullptr) return widget->close(), void();
-    dialog->selectFile(recording);
-    static_cast<QDialog*>(dialog)->accept();  // the file dialog's own, through the public base
-  });
+  // Typed, as a user may: the dialog lists its folder in a thread of its own, and a selection
+  // made before that is done may not take.
+  whenFileDialogShown(recording);
   action(&window, "&Open Stream…")->trigger();
   const int readsAtOpen = logLines(log).size();
+  QVERIFY(!action(&window, "&Record Stream")->isChecked());
   QVERIFY(!action(&window, "&Record Stream")->isEnabled());
+  QVERIFY(shownWarning(&window) && shownWarning(&window)->text().contains(recording));
+  const QList<QImage> frames = referencePictures(recording, scratch_.path(), {});
+  QVERIFY(frames.size() > 60);
   QTRY_VERIFY_WITH_TIMEOUT(shownFrame(window.centralWidget()->grab().toImage(), frames) >= 0, 500);
   QTest::qWait(200);
   QVERIFY(!logLines(log, readsAtOpen).join('\n').contains("FT_Read"));
@@ -551,12 +586,7 @@ void ViewerTests::openStream() {
   // A FIFO, which no one writes: a message at once, and the device plays on.
   const QString fifo = scratch_.filePath("fifo.kvs");
   QCOMPARE(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-  whenModalShown([&](QWidget* widget) {
-    auto* dialog = qobject_cast<QFileDialog*>(widget);
-    if (dialog == nullptr) return widget->close(), void();
-    dialog->selectFile(fifo);
-    static_cast<QDialog*>(dialog)->accept();
-  });
+  whenFileDialogShown(fifo);
   action(&window, "&Open Stream…")->trigger();
   QMessageBox* warning = shownWarning(&window);
   QVERIFY(warning != nullptr);
