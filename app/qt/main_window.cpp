@@ -19,6 +19,7 @@
 #include "buffer_size_dialog.h"
 #include "picture_view.h"
 #include "recording_link.h"
+#include "stream_file_link.h"
 
 MainWindow::MainWindow(const ViewerParts& parts, OutputFolders folders, QWidget* parent)
     : QMainWindow(parent),
@@ -53,8 +54,7 @@ MainWindow::MainWindow(const ViewerParts& parts, OutputFolders folders, QWidget*
   frameTimer_->start(kFramePeriodMs);
 }
 
-// The file link must not outlive its place in the link the viewer reads through.
-MainWindow::~MainWindow() { link_.play(nullptr); }
+MainWindow::~MainWindow() = default;
 
 void MainWindow::createFileMenu() {
   QMenu* file = menuBar()->addMenu(tr("&File"));
@@ -110,7 +110,7 @@ void MainWindow::runFrame() {
   const TickResult result = viewer_.tick(settings_.pictureMode());
   if (recordAction_->isChecked() && !link_.isRecording()) {  // a write failed in that tick
     showWarning(
-        tr("Recording stopped: %1\nWhat was recorded until then is kept.").arg(link_.failure()));
+        tr("Recording stopped: %1\nWhat was recorded until then is kept.").arg(recordingFailure()));
     showRecordingState();
   }
   switch (result) {
@@ -167,10 +167,8 @@ void MainWindow::toggleRecording(bool on) {
   QString error;
   std::unique_ptr<QFile> file =
       createTimestampedFile(folders_.videos, QStringLiteral(".kvs"), QIODevice::Unbuffered, error);
-  if (file != nullptr) link_.startRecording(std::move(file));
-  if (!link_.isRecording())
-    showWarning(tr("Recording could not start: %1").arg(file != nullptr ? link_.failure() : error));
-  showRecordingState();
+  if (file == nullptr) showWarning(tr("Recording could not start: %1").arg(error));
+  startRecording(std::move(file));
 }
 
 bool MainWindow::recordTo(const QString& path, QString& error) {
@@ -179,20 +177,32 @@ bool MainWindow::recordTo(const QString& path, QString& error) {
     error = QStringLiteral("%1: %2").arg(path, file->errorString());
     return false;
   }
-  link_.startRecording(std::move(file));
-  showRecordingState();
-  if (!link_.isRecording()) error = link_.failure();
-  return link_.isRecording();
+  startRecording(std::move(file));
+  return true;
 }
 
-bool MainWindow::stopRecording() {
-  const bool stopped = link_.stopRecording();
-  if (!stopped)
-    showWarning(
-        tr("The recording's last bytes could not be written: %1\nWhat was written before is kept.")
-            .arg(link_.failure()));
+void MainWindow::startRecording(std::unique_ptr<QFile> file) {
+  if (file != nullptr) {
+    recordingName_ = file->fileName();
+    link_.startRecording(std::make_unique<RecordingFile>(std::move(file)));
+  }
   showRecordingState();
-  return stopped;
+}
+
+QString MainWindow::recordingFailure() const {
+  return QStringLiteral("%1: %2").arg(recordingName_,
+                                      QString::fromLocal8Bit(std::strerror(link_.failure())));
+}
+
+void MainWindow::stopRecording() {
+  if (!link_.stopRecording()) showRecordingFailure();
+  showRecordingState();
+}
+
+void MainWindow::showRecordingFailure() {
+  showWarning(
+      tr("The recording's last bytes could not be written: %1\nWhat was written before is kept.")
+          .arg(recordingFailure()));
 }
 
 // The title keeps its format while recording: a mark beside the menu, or over the picture in
@@ -200,7 +210,7 @@ bool MainWindow::stopRecording() {
 void MainWindow::showRecordingState() {
   const bool recording = link_.isRecording(), fullScreen = fullScreenAction_->isChecked();
   recordAction_->setChecked(recording);
-  recordingMark_->setToolTip(link_.recordingName());
+  recordingMark_->setToolTip(recording ? recordingName_ : QString());
   recordingMark_->setVisible(recording && !fullScreen);
   pictureView_->setRecordingMark(recording && fullScreen);
 }
@@ -238,40 +248,28 @@ bool MainWindow::openStream(const QString& path, QString& error) {
       error = tr("%1: no whole frame of a capture stream in it.").arg(path);
       return false;
   }
-  if (link_.isRecording()) {
-    const QString recording = link_.recordingName();
-    if (stopRecording())
-      showNote(tr("Recording stopped: a stream file plays instead of the device.\n"
-                  "The recording is saved as %1.")
-                   .arg(recording));
-  }
-  viewer_.closeDevice();
-  link_.play(file.get());
-  viewer_.openDevice(settings_.bufsize);
-  streamFile_ = std::move(file);  // after the switch: the file that played before goes here
-  viewer_.restartStream();
+  const bool recorded = link_.isRecording();
+  link_.playFile(std::move(file), viewer_, settings_.bufsize);
+  if (recorded && link_.failure() == 0)
+    showNote(tr("Recording stopped: a stream file plays instead of the device.\n"
+                "The recording is saved as %1.")
+                 .arg(recordingName_));
+  else if (recorded)
+    showRecordingFailure();
+  showRecordingState();
   showSource();
   return true;
 }
 
-// Opened afresh: bytes the device kept while the file played would tear the first frame, and
-// it may have been plugged in or out meanwhile.
 void MainWindow::closeStream() {
-  link_.play(nullptr);
-  if (viewer_.openDevice(settings_.bufsize) != OpenResult::Opened) {
-    viewer_.closeDevice();
-    link_.play(streamFile_.get());
+  if (link_.playDevice(viewer_, settings_.bufsize) != OpenResult::Opened)
     showWarning(tr("The capture device cannot be opened: the stream file plays on."));
-    return;
-  }
-  streamFile_.reset();
-  viewer_.restartStream();
   showSource();
 }
 
 void MainWindow::showSource() {
-  closeStreamAction_->setEnabled(streamFile_ != nullptr);
-  recordAction_->setEnabled(streamFile_ == nullptr);
+  closeStreamAction_->setEnabled(!link_.playsDevice());
+  recordAction_->setEnabled(link_.playsDevice());
 }
 
 // The settings keep the scale chosen; the window may show a lower one.

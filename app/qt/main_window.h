@@ -5,7 +5,6 @@
 //   program.h            start-up, the event loop and shutdown, with the start-up messages
 //   main_window.h        the window: menus, frame timer, title, full screen
 //   picture_view.h       the widget that presents the picture
-//   recording_link.h     the link the viewer reads through: device or stream file, recording
 //   saved_files.h        recordings and pictures: folders, names, the picture as shown
 //   buffer_size_dialog.h the dialog for the USB read size
 //   settings_store.h     the settings file, compatible with the Windows program's
@@ -18,7 +17,6 @@
 #include "saved_files.h"
 #include "settings.h"
 #include "settings_store.h"
-#include "stream_file_link.h"
 #include "viewer.h"
 
 class PictureView;
@@ -58,6 +56,8 @@ class MainWindow final : public QMainWindow {
   // Records the device's stream into the file at `path`, replaced if it exists, as Record
   // Stream does into a new file. False, with the reason in `error`, when it cannot be written.
   bool recordTo(const QString& path, QString& error);
+  // Why the last recording failed, with its file name.
+  QString recordingFailure() const;
 
  signals:
   // The device failed or fell silent for the read time-out: the program ends. No more frames
@@ -79,7 +79,9 @@ class MainWindow final : public QMainWindow {
   void openBufferSizeDialog();
   void changeReadSize(int32_t readSize);
   void toggleRecording(bool on);
-  bool stopRecording();
+  void stopRecording();
+  void showRecordingFailure();
+  void startRecording(std::unique_ptr<QFile> file);
   void showRecordingState();
   void savePicture();
   void chooseStream();
@@ -99,7 +101,7 @@ class MainWindow final : public QMainWindow {
   Settings& settings_;
   ViewSettings& view_;
   const OutputFolders folders_;
-  std::unique_ptr<StreamFileLink> streamFile_;  // the file that plays, null while the device does
+  QString recordingName_;  // the file of the recording, or of the last one
   PictureView* pictureView_;
   QTimer* frameTimer_;
   QLabel* recordingMark_;

@@ -94,7 +94,7 @@ int runViewer(DeviceLink& device, Clock& clock, const RunOptions& options) {
   const SettingsStore store(options.settingsPath);
   Settings settings = store.load();
   ViewSettings view = store.loadView();
-  RecordingLink link(device);
+  RecordingLink link(device, clock);
   Viewer viewer(link, clock);
   // Given a stream file, the program needs no device.
   const bool playsFile = !options.streamFile.isEmpty();
@@ -116,7 +116,7 @@ int runViewer(DeviceLink& device, Clock& clock, const RunOptions& options) {
   window.show();
   QApplication::exec();
 
-  if (!link.stopRecording()) qWarning("kestravu: %s", qPrintable(link.failure()));
+  if (!link.stopRecording()) qWarning("kestravu: %s", qPrintable(window.recordingFailure()));
   viewer.closeDevice();
   store.save(settings, view);
   return kExitNormal;

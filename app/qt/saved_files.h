@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "frame_buffer.h"
+#include "recording_link.h"
 
 struct OutputFolders {
   QString videos;
@@ -23,6 +24,20 @@ struct OutputFolders {
 // overwritten. Null, with the reason in `error`, when the folder or the file cannot be made.
 std::unique_ptr<QFile> createTimestampedFile(const QString& folder, const QString& suffix,
                                              QIODevice::OpenMode mode, QString& error);
+
+// A recording's file, written through its descriptor (open without Qt's buffer), as the
+// recording link writes: the file is closed when the recording ends.
+class RecordingFile final : public RecordingSink {
+ public:
+  explicit RecordingFile(std::unique_ptr<QFile> file)
+      : file_(std::move(file)), descriptor_(file_->handle()) {}
+  int write(const uint8_t* bytes, uint32_t count) override { return descriptor_.write(bytes, count); }
+  int sync() override { return descriptor_.sync(); }
+
+ private:
+  std::unique_ptr<QFile> file_;
+  FileDescriptorSink descriptor_;
+};
 
 // The picture as the window shows it at normal or Wide scale: top line first, opaque.
 QImage shownPicture(const FrameBuffer& picture, bool wide);
