@@ -8,7 +8,8 @@ if(KESTRAVU_QT AND TARGET kestravu AND TARGET device_sim)
   set_target_properties(qt_tests PROPERTIES AUTOMOC ON)
   target_link_libraries(qt_tests PRIVATE kestravu_qt kestravu_link Qt6::Test)
   target_compile_definitions(qt_tests PRIVATE KESTRAVU_STREAM_TOOL="$<TARGET_FILE:kestravu-stream>"
-                             KESTRAVU_DOCS="${CMAKE_SOURCE_DIR}/docs")
+                             KESTRAVU_DOCS="${CMAKE_SOURCE_DIR}/docs"
+                             KESTRAVU_DELIVERED_BYTES="${CMAKE_CURRENT_LIST_DIR}/support/delivered_bytes.awk")
   add_dependencies(qt_tests kestravu-stream device_sim)
 
   # A screen large enough for the window at 4x and for full screen at several whole scales.

@@ -11,7 +11,6 @@ e2e_init "$1"
 hostile_key_frame
 frame_bytes=$(stat -c %s "$HOSTILE_STREAM")
 
-received_total() { e2e_sim_log | sed -n 's/^FT_Read .* received=\([0-9]*\)$/\1/p' | awk '{ sum += $1 } END { print sum + 0 }'; }
 last_read() { e2e_sim_log | grep '^FT_Read' | tail -n 1 | sed 's/^FT_Read handle=[0-9]* //'; }
 
 # The file starts without "wide", which only the save adds.
@@ -30,7 +29,7 @@ e2e_write_ini "$settings_file"
 e2e_start KESTRAVU_SIM_STREAM="$(e2e_win_path "$HOSTILE_STREAM")" KESTRAVU_SIM_LOOP=1 KESTRAVU_SIM_FAIL_AFTER=$fail_after
 hostile_check_quiet_end "error in the middle of a frame"
 hostile_saved "error in the middle of a frame" "0 1 100"
-e2e_equal "error in the middle of a frame: every delivered byte taken" "$fail_after" "$(received_total)"
+e2e_equal "error in the middle of a frame: every delivered byte taken" "$fail_after" "$(e2e_delivered_bytes)"
 e2e_equal "error in the middle of a frame: the short read before the error" "count=100 -> 0 received=$((fail_after % 100))" \
   "$(e2e_sim_log | grep '^FT_Read' | tail -n 2 | head -n 1 | sed 's/^FT_Read handle=[0-9]* //')"
 e2e_equal "error in the middle of a frame: the last read failed" "count=100 -> 4 received=0" "$(last_read)"
@@ -55,6 +54,6 @@ else
 fi
 hostile_check_quiet_end "silent marker search"
 hostile_saved "silent marker search" "0 1 100"
-e2e_equal "silent marker search: every byte taken" 6000 "$(received_total)"
+e2e_equal "silent marker search: every byte taken" 6000 "$(e2e_delivered_bytes)"
 e2e_equal "silent marker search: ended by a read that brought nothing in time" "count=100 -> 0 received=0" "$(last_read)"
 e2e_finish

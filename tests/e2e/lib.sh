@@ -10,6 +10,7 @@
 #                             prepares the Wine prefix; $E2E_ROOT is the source tree
 #   e2e_write_ini TEXT        writes TEXT (printf format, \n line ends) as $E2E_DIR/KESTRAVU.ini
 #   e2e_sim_log               the stand-in's log of driver calls, one call a line
+#   e2e_delivered_bytes       the sum of what the stand-in's reads delivered, from that log
 #   e2e_ini_value KEY         the value of KEY in the settings file ("" when missing)
 #   e2e_start [NAME=VALUE...] starts the program in the background with those environment
 #                             variables (the stand-in's, e.g. KESTRAVU_SIM_STREAM=$(e2e_win_path F));
@@ -135,6 +136,7 @@ e2e_write_ini() {
 }
 
 e2e_sim_log() { tr -d '\r' <"$E2E_LOG"; }
+e2e_delivered_bytes() { e2e_sim_log | awk -f "$E2E_ROOT/tests/support/delivered_bytes.awk" | cut -d' ' -f1; }
 
 e2e_ini_value() {
   sed -n "s/^$1=//p" "$E2E_DIR/KESTRAVU.ini" 2>/dev/null | tr -d '\r' | head -n 1

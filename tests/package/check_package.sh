@@ -121,7 +121,7 @@ in_system "$root" env LD_LIBRARY_PATH=/tmp/device KESTRAVU_SIM_STREAM=/tmp/short
 status=$?
 check "installed viewer ran to the end of the device's stream and ended by itself with 0 (got $status)" \
   test "$status" -eq 0
-received=$(awk -F'received=' '/^FT_Read /{sum += $2} END {print sum + 0}' "$root/tmp/device.log" 2>/dev/null)
+read -r received _ < <(awk -f "$tree/tests/support/delivered_bytes.awk" "$root/tmp/device.log" 2>/dev/null)
 check "it read the whole stream from the device" test "${received:-0}" -eq "$(stat -c %s "$root/tmp/short.kvs")"
 [ "$failures" -eq 0 ] && rm -rf "$root" "$unpacked"
 finish

@@ -7,7 +7,6 @@
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
 
@@ -139,12 +138,12 @@ QString onlyFile(const QString& folder) {
 }
 
 qint64 deliveredBytes(const QStringList& logLines) {
-  static const QRegularExpression read(QStringLiteral("^FT_Read .* received=(\\d+)$"));
-  qint64 bytes = 0;
-  for (const QString& line : logLines)
-    if (QRegularExpressionMatch match = read.match(line); match.hasMatch())
-      bytes += match.captured(1).toLongLong();
-  return bytes;
+  QProcess reader;
+  reader.start(QStringLiteral("awk"), {QStringLiteral("-f"), QStringLiteral(KESTRAVU_DELIVERED_BYTES)});
+  reader.write((logLines.join('\n') + '\n').toUtf8());
+  reader.closeWriteChannel();
+  if (!reader.waitForFinished(10000) || reader.exitCode() != 0) return -1;
+  return reader.readAllStandardOutput().split(' ').value(0).toLongLong();
 }
 
 QByteArray loopedSlice(const QByteArray& stream, qint64 offset, qint64 length) {
@@ -195,7 +194,7 @@ bool RunningViewer::start() {
     qWarning("the simulated device's libftd2xx.so is not on the library path");
     return false;
   }
-  link = std::make_unique<RecordingLink>(*device);
+  link = std::make_unique<RecordingLink>(*device, clock);
   viewer = std::make_unique<Viewer>(*link, clock);
   if (viewer->openDevice(settings.bufsize) != OpenResult::Opened || !viewer->allocateBuffers())
     return false;

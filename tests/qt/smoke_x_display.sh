@@ -104,8 +104,7 @@ program_pid=""
 recordings=("$scratch"/home/Videos/kestravu-*.kvs)
 [ ${#recordings[@]} = 1 ] || fail "no recording of the killed run"
 size=$(stat -c %s "${recordings[0]}")
-read -r delivered last_read < <(awk -F'received=' '/^FT_Read /{sum += $2; last = $2}
-                                                   END {print sum + 0, last + 0}' "$log")
+read -r delivered last_read < <(awk -f "$(dirname "$0")/../support/delivered_bytes.awk" "$log")
 [ "$size" -gt 100000 ] || fail "the killed run's recording holds only $size bytes"
 while [ "$(stat -c %s "$scratch/looped.kvs" 2>/dev/null || echo 0)" -lt "$delivered" ]; do
   cat "$scratch/pattern.kvs" >>"$scratch/looped.kvs"
