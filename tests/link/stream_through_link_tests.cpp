@@ -4,6 +4,7 @@
 #include <cstring>
 #include <type_traits>
 
+#include "frame_checksum.h"
 #include "link_fixture.h"
 #include "manual_clock.h"
 #include "stream_encoder.h"
@@ -55,14 +56,6 @@ std::vector<uint8_t> testStream() {
   append(stream, encoded, size);  // ... and restarted by a whole key frame
   append(stream, encoded, 2 + 2 * 100);
   return stream;
-}
-
-uint64_t frameChecksum(const uint8_t* history, const FrameBuffer& picture) {
-  uint64_t hash = 1469598103934665603ull;
-  auto mix = [&hash](uint64_t value) { hash = (hash ^ value) * 1099511628211ull; };
-  for (int i = 0; i < kCellsPerFrame; ++i) mix(history[i]);
-  for (size_t i = 0; i < static_cast<size_t>(kBufferWidth) * kBufferHeight; ++i) mix(picture.pixels[i]);
-  return hash;
 }
 
 // The checksum of every frame the decoder completes from memory, until the stream runs out.

@@ -15,6 +15,7 @@
 #include "check.h"
 #include "d2xx_library.h"
 #include "d2xx_link.h"
+#include "frame_checksum.h"
 #include "frame_decoder.h"
 #include "sim_link.h"
 #include "stream_reader.h"
@@ -68,13 +69,7 @@ struct Decoding {
     bytes += decoder.lastCallBytes();
     return result;
   }
-  uint64_t checksum() {
-    uint64_t hash = 1469598103934665603ull;
-    auto mix = [&hash](uint64_t value) { hash = (hash ^ value) * 1099511628211ull; };
-    for (int i = 0; i < kCellsPerFrame; ++i) mix(decoder.cellHistory()[i]);
-    for (int i = 0; i < kBufferWidth * kBufferHeight; ++i) mix(picture.pixels[i]);
-    return hash;
-  }
+  uint64_t checksum() { return frameChecksum(decoder.cellHistory(), picture); }
   // The checksum of every frame until the source fails.
   template <class Source>
   std::vector<uint64_t> all(Source& source) {
@@ -177,14 +172,13 @@ void streamFileDecodesAsFromMemory() {
   CHECK(viaLinkFrames == inMemoryFrames);
 
   const std::vector<std::string> log = readLines("device.log");
-  if (!CHECK(log.size() > 6)) return;
-  CHECK_EQ(log[0], "FT_OpenEx description=KESTRAVU flags=2 -> 0 handle=1");
-  CHECK_EQ(log[1], "FT_SetBitMode handle=1 mask=0 mode=0 -> 0");
-  CHECK_EQ(log[2], "FT_SetUSBParameters handle=1 in=100 out=0 -> 0");
-  CHECK_EQ(log[3], "FT_SetTimeouts handle=1 read=3000 write=3000 -> 0");
+  // The open's calls are the link's affair; every read logs what it brought.
+  size_t firstRead = 0;
+  while (firstRead < log.size() && log[firstRead].rfind("FT_Read ", 0) != 0) ++firstRead;
+  if (!CHECK(log.size() > firstRead + 2)) return;
   const std::string readLine = "FT_Read handle=1 count=100 -> 0 received=";
   size_t received = 0;
-  for (size_t i = 4; i + 1 < log.size(); ++i) {
+  for (size_t i = firstRead; i + 1 < log.size(); ++i) {
     if (!CHECK_EQ(log[i].substr(0, readLine.size()), readLine)) break;
     received += std::strtoul(log[i].c_str() + readLine.size(), nullptr, 10);
   }
@@ -366,14 +360,14 @@ void reopenContinuesTheStream() {
   const std::vector<uint8_t> rest = device.serve(stream.size() - served.size());
   served.insert(served.end(), rest.begin(), rest.end());
   CHECK(served == stream);
-  const std::vector<std::string> log = readLines("device.log");
-  const std::vector<std::string> expected = {
-      "FT_Read handle=1 count=32 -> 0 received=32",   "FT_Close handle=1 -> 0",
-      "FT_OpenEx description=KESTRAVU flags=2 -> 0 handle=2", "FT_SetBitMode handle=2 mask=0 mode=0 -> 0",
-      "FT_SetUSBParameters handle=2 in=64 out=0 -> 0", "FT_SetTimeouts handle=2 read=3000 write=3000 -> 0",
-      "FT_SetUSBParameters handle=2 in=64 out=0 -> 0", "FT_Read handle=2 count=64 -> 0 received=64"};
-  if (!CHECK(log.size() >= 12)) return;
-  CHECK(std::vector<std::string>(log.begin() + 4, log.begin() + 12) == expected);
+  // The reads and the close between them; the calls of the open in between are the link's.
+  std::vector<std::string> readsAndClose;
+  for (const std::string& line : readLines("device.log"))
+    if (line.rfind("FT_Read ", 0) == 0 || line.rfind("FT_Close ", 0) == 0) readsAndClose.push_back(line);
+  const std::vector<std::string> expected = {"FT_Read handle=1 count=32 -> 0 received=32", "FT_Close handle=1 -> 0",
+                                             "FT_Read handle=2 count=64 -> 0 received=64"};
+  if (!CHECK(readsAndClose.size() >= 3)) return;
+  CHECK(std::vector<std::string>(readsAndClose.begin(), readsAndClose.begin() + 3) == expected);
 }
 
 // KESTRAVU_SIM_OPENS=1: the first open succeeds, a reopen finds no device, and the reader then
