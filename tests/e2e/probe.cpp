@@ -19,13 +19,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "resource_ids.h"
+
 namespace {
 
 const char kMainClass[] = "KESTRAVU";
-const UINT kWideItem = 103;
-const UINT kScreen4Item = 104;
-const int kDialogOk = 201;
-const int kDialogEdit = 202;
 const int kMessageTextId = 0xFFFF;  // the static control that holds a message box's text
 const DWORD kPollMs = 20;
 // What the waits for a window's absence return when it is gone (null means "keep waiting").
@@ -105,8 +103,8 @@ void printMainWindow(HWND window) {
   std::printf("visible=%d\n", IsWindowVisible(window) ? 1 : 0);
   HMENU menu = GetMenu(window);
   std::printf("menu=%d\n", menu ? 1 : 0);
-  printCheck("wide_checked", menu, kWideItem);
-  printCheck("screen4_checked", menu, kScreen4Item);
+  printCheck("wide_checked", menu, IDM_WIDE);
+  printCheck("screen4_checked", menu, IDM_SCREEN4);
 }
 
 struct Search {
@@ -180,9 +178,9 @@ int showDialog(double seconds) {
   printText("caption", caption);
   printWindowRect("dialog", dialog);
   printClientRect("dialog_client", dialog);
-  printControlText("edit", GetDlgItem(dialog, kDialogEdit));
-  printWindowRect("edit_rect", GetDlgItem(dialog, kDialogEdit));
-  printWindowRect("ok_rect", GetDlgItem(dialog, kDialogOk));
+  printControlText("edit", GetDlgItem(dialog, IDC_BUFSIZE_EDIT));
+  printWindowRect("edit_rect", GetDlgItem(dialog, IDC_BUFSIZE_EDIT));
+  printWindowRect("ok_rect", GetDlgItem(dialog, IDC_BUFSIZE_OK));
   HWND focus = nullptr;
   GUITHREADINFO thread{};
   thread.cbSize = sizeof thread;
