@@ -14,8 +14,8 @@
 //   (0xFF), so that the call reaches the per-call bound (rare on purpose: a million bytes).
 #include <cstring>
 
+#include "check.h"
 #include "decoder_model.h"
-#include "fuzz_check.h"
 #include "manual_clock.h"
 #include "settings.h"
 
@@ -42,7 +42,7 @@ struct RealDecoder {
   FrameDecoder decoder;
   GuardedPicture picture;
   ManualClock clock;  // never moved
-  RealDecoder() { check(decoder.allocate(), "the cell history can be allocated"); }
+  RealDecoder() { REQUIRE(decoder.allocate(), "the cell history can be allocated"); }
 };
 RealDecoder real;
 ModelMemory model;
@@ -60,11 +60,11 @@ void resetMemory() {
 void checkGuards() {
   const uint8_t* history = real.decoder.cellHistory();
   for (int i = kCellsPerFrame; i < FrameDecoder::kCellHistoryBytes; ++i)
-    check(history[i] == kGuardByte, "cell history above cell 55,805 untouched");
+    REQUIRE(history[i] == kGuardByte, "cell history above cell 55,805 untouched");
   const uint32_t guardPixel = kGuardByte * 0x01010101u;
   for (size_t i = 0; i < kGuardPixels; ++i) {
-    check(real.picture.pixels[i] == guardPixel, "guard below the frame buffer");
-    check(real.picture.pixels[kGuardPixels + kPixels + i] == guardPixel, "guard above the frame buffer");
+    REQUIRE(real.picture.pixels[i] == guardPixel, "guard below the frame buffer");
+    REQUIRE(real.picture.pixels[kGuardPixels + kPixels + i] == guardPixel, "guard above the frame buffer");
   }
 }
 
@@ -80,16 +80,16 @@ const Fillers fillers;
 
 void checkCall(Result result, const WatchedSource& source, const ModelCall& expected) {
   const uint32_t taken = source.takenThisCall, reported = real.decoder.lastCallBytes();
-  check(taken <= kMaxBytesPerCall, "a call takes at most the per-call bound");
-  check(reported == taken || (result == Result::SourceFailed && reported + 1 == taken),
+  REQUIRE(taken <= kMaxBytesPerCall, "a call takes at most the per-call bound");
+  REQUIRE(reported == taken || (result == Result::SourceFailed && reported + 1 == taken),
         "the call reports every byte taken, but a value byte whose count byte failed");
-  check(result == expected.result, "result as the stream format says");
-  check(taken == expected.taken, "bytes taken as the stream format says");
-  check(reported == expected.counted, "bytes reported as the stream format says");
+  REQUIRE(result == expected.result, "result as the stream format says");
+  REQUIRE(taken == expected.taken, "bytes taken as the stream format says");
+  REQUIRE(reported == expected.counted, "bytes reported as the stream format says");
   checkGuards();
-  check(std::memcmp(real.decoder.cellHistory(), model.history, kCellsPerFrame) == 0,
+  REQUIRE(std::memcmp(real.decoder.cellHistory(), model.history, kCellsPerFrame) == 0,
         "cell history as the stream format says");
-  check(std::memcmp(real.picture.frame.pixels.get(), model.pixels, kBufferBytes) == 0,
+  REQUIRE(std::memcmp(real.picture.frame.pixels.get(), model.pixels, kBufferBytes) == 0,
         "frame buffer as the pixel rules say");
 }
 
@@ -107,7 +107,7 @@ void decodeStream(Source& source, WatchedSource& watched, const Stream& stream, 
     if (endless) return;
     if (switchWide) settings.wide = settings.wide ? 0 : on;
   }
-  check(watched.position == stream.length, "decoding goes on until the stream is used up");
+  REQUIRE(watched.position == stream.length, "decoding goes on until the stream is used up");
 }
 
 }  // namespace

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "fuzz_check.h"
+#include "check.h"
 
 namespace {
 
@@ -53,7 +53,7 @@ inline void drawCell(ModelMemory& memory, PictureMode mode, ModelCall& call, int
 }  // namespace
 
 int WatchedSource::nextByte(uint8_t& byte) {
-  check(!failedThisCall, "no byte is asked for after a failure in the same call");
+  REQUIRE(!failedThisCall, "no byte is asked for after a failure in the same call");
   if (position == stream->length) {
     failedThisCall = true;
     return 1;
@@ -64,7 +64,7 @@ int WatchedSource::nextByte(uint8_t& byte) {
 }
 
 size_t ShowingSource::unread(const uint8_t*& bytes) {
-  check(!watched.failedThisCall, "no byte is asked for after a failure in the same call");
+  REQUIRE(!watched.failedThisCall, "no byte is asked for after a failure in the same call");
   const Stream& stream = *watched.stream;
   const size_t position = watched.position;
   size_t available;
@@ -79,7 +79,7 @@ size_t ShowingSource::unread(const uint8_t*& bytes) {
 }
 
 void ShowingSource::consume(size_t count) {
-  check(count <= shown, "no more bytes are consumed than were shown");
+  REQUIRE(count <= shown, "no more bytes are consumed than were shown");
   watched.position += count;
   watched.takenThisCall += static_cast<uint32_t>(count);
   shown = 0;

@@ -11,8 +11,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "check.h"
 #include "frame_decoder.h"
-#include "fuzz_check.h"
+#include "input_cursor.h"
 #include "manual_clock.h"
 #include "stream_encoder.h"
 
@@ -32,7 +33,7 @@ struct Decoder {
   FrameDecoder decoder;
   FrameBuffer picture;
   ManualClock clock;
-  Decoder() { check(decoder.allocate() && picture.allocate(), "the decoder's memory can be allocated"); }
+  Decoder() { REQUIRE(decoder.allocate() && picture.allocate(), "the decoder's memory can be allocated"); }
 };
 Decoder real;
 
@@ -60,29 +61,29 @@ void checkPairs(size_t size) {
   size_t at = 2;
   for (; at + 1 < size && cells < kCellsPerFrame; at += 2) {
     const uint8_t value = encoded[at], count = encoded[at + 1];
-    check(!FrameFormat::isRestartPair(value, count), "the restart pair 0x01 0x81 never appears as data");
+    REQUIRE(!FrameFormat::isRestartPair(value, count), "the restart pair 0x01 0x81 never appears as data");
     cells += FrameFormat::runLength(count);
   }
-  check(at == size, "the encoding is the marker and whole pairs, nothing after the frame");
-  check(cells == kCellsPerFrame, "the runs cover exactly the frame's cells");
+  REQUIRE(at == size, "the encoding is the marker and whole pairs, nothing after the frame");
+  REQUIRE(cells == kCellsPerFrame, "the runs cover exactly the frame's cells");
 }
 
 void encodeAndDecode(bool key) {
   std::memset(encoded, kGuardByte, sizeof encoded);
   const size_t size = encodeFrame(picture, key ? nullptr : previousPicture, encoded);
-  check(size >= 4 && size <= kMaxEncodedFrameBytes, "encoded size within the bound");
+  REQUIRE(size >= 4 && size <= kMaxEncodedFrameBytes, "encoded size within the bound");
   for (size_t i = kMaxEncodedFrameBytes; i < sizeof encoded; ++i)
-    check(encoded[i] == kGuardByte, "the encoder writes nothing beyond kMaxEncodedFrameBytes");
-  check(encoded[0] == (key ? FrameFormat::kKeyFrame : FrameFormat::kDeltaFrame) &&
+    REQUIRE(encoded[i] == kGuardByte, "the encoder writes nothing beyond kMaxEncodedFrameBytes");
+  REQUIRE(encoded[0] == (key ? FrameFormat::kKeyFrame : FrameFormat::kDeltaFrame) &&
             encoded[1] == FrameFormat::kMarker,
         "the frame starts with the marker of its kind");
   checkPairs(size);
 
   MemorySource source{encoded, size};
-  check(real.decoder.decodeFrame(source, real.picture, PictureMode{}, real.clock) == FrameDecoder::Result::FrameComplete,
+  REQUIRE(real.decoder.decodeFrame(source, real.picture, PictureMode{}, real.clock) == FrameDecoder::Result::FrameComplete,
         "the frame decodes");
-  check(source.position == size, "decoding takes exactly the encoded frame");
-  check(std::memcmp(real.decoder.cellHistory(), picture, kCellsPerFrame) == 0, "decoding gives the picture back");
+  REQUIRE(source.position == size, "decoding takes exactly the encoded frame");
+  REQUIRE(std::memcmp(real.decoder.cellHistory(), picture, kCellsPerFrame) == 0, "decoding gives the picture back");
 }
 
 }  // namespace

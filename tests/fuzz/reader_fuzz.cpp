@@ -15,8 +15,9 @@
 //   step % 4 == 3: a new read size without a reopen (whatever the number, a read must stay
 //                  within 1 ... 256).
 // Every read the driver serves takes two more input bytes (see FuzzedD2xx::nextRead).
+#include "check.h"
 #include "d2xx_link.h"
-#include "fuzz_check.h"
+#include "input_cursor.h"
 #include "scripted_d2xx.h"
 #include "settings.h"
 #include "stream_reader.h"
@@ -42,8 +43,8 @@ class FuzzedD2xx final : public ScriptedD2xx {
   // s % 16 == 14 the whole request written but more claimed than asked for; else FT_OK with the
   // whole request (bit 4 of s) or min(c, request) bytes, 0 being a time-out.
   Read nextRead(uint32_t count) override {
-    check(count == reader->readSize(), "a read asks for the read size in force");
-    check(served == delivered, "no read while delivered bytes are still unserved");
+    REQUIRE(count == reader->readSize(), "a read asks for the read size in force");
+    REQUIRE(served == delivered, "no read while delivered bytes are still unserved");
     ++readsThisStep;
     const uint8_t s = input_.next(), c = input_.next();
     if (s % 16 == 15) {
@@ -62,7 +63,7 @@ class FuzzedD2xx final : public ScriptedD2xx {
     lastReadFailed = size == 0;
     return read;
   }
-  void misused(const std::string& rule) override { check(false, rule.c_str()); }
+  void misused(const std::string& rule) override { REQUIRE(false, rule.c_str()); }
 
   InputCursor& input_;
 };
@@ -87,7 +88,7 @@ struct Target {
 
   void setReadSize(int32_t readSize) {
     reader.setReadSize(readSize);
-    check(reader.readSize() == static_cast<uint32_t>(sanitizedReadSize(readSize)),
+    REQUIRE(reader.readSize() == static_cast<uint32_t>(sanitizedReadSize(readSize)),
           "a read size outside 1 ... 256 becomes the default");
   }
 
@@ -98,17 +99,17 @@ struct Target {
     uint8_t byte = 0;
     const int result = reader.nextByte(byte);
     if (pending) {
-      check(result == 0 && driver.readsThisStep == 0, "bytes left in the buffer are served without a read");
+      REQUIRE(result == 0 && driver.readsThisStep == 0, "bytes left in the buffer are served without a read");
     } else if (driver.openHandle() == nullptr) {
-      check(result == 1 && driver.readsThisStep == 0, "with the device closed the reader fails without a read");
+      REQUIRE(result == 1 && driver.readsThisStep == 0, "with the device closed the reader fails without a read");
       return;
     } else {
-      check(driver.readsThisStep == 1, "an empty buffer is refilled by exactly one read");
-      check(driver.lastReadBuffer == readBuffer, "reads land in the read buffer");
-      check(result == (driver.lastReadFailed ? 1 : 0), "the reader fails just when its read brought nothing usable");
+      REQUIRE(driver.readsThisStep == 1, "an empty buffer is refilled by exactly one read");
+      REQUIRE(driver.lastReadBuffer == readBuffer, "reads land in the read buffer");
+      REQUIRE(result == (driver.lastReadFailed ? 1 : 0), "the reader fails just when its read brought nothing usable");
       if (result != 0) return;
     }
-    check(byte == streamByte(driver.served), "bytes are served in the order the device delivered them");
+    REQUIRE(byte == streamByte(driver.served), "bytes are served in the order the device delivered them");
     ++driver.served;
   }
 
@@ -117,9 +118,9 @@ struct Target {
     StreamReader::Source source{&reader};
     const uint8_t* bytes = nullptr;
     const size_t shown = source.unread(bytes);
-    check(shown == driver.delivered - driver.served, "the reader shows just the bytes not yet served");
+    REQUIRE(shown == driver.delivered - driver.served, "the reader shows just the bytes not yet served");
     for (size_t i = 0; i < shown; ++i)
-      check(bytes[i] == streamByte(driver.served + i), "shown bytes are the next bytes of the stream, in order");
+      REQUIRE(bytes[i] == streamByte(driver.served + i), "shown bytes are the next bytes of the stream, in order");
     const size_t taken = wanted < shown ? wanted : shown;
     if (taken > 0) source.consume(taken);
     driver.served += taken;
@@ -144,7 +145,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Target target{{data, size}};
   target.driver.reader = &target.reader;
   target.reader.unread(target.readBuffer);  // the whole buffer, while nothing is unread
-  check(target.link.open(target.reader.readSize()) == OpenResult::Opened, "the device opens when the driver agrees");
+  REQUIRE(target.link.open(target.reader.readSize()) == OpenResult::Opened, "the device opens when the driver agrees");
 
   while (!target.input.atEnd()) {
     const uint8_t step = target.input.next();
@@ -158,6 +159,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   }
   target.link.close();
-  check(target.driver.openHandle() == nullptr, "closing closes the open handle");
+  REQUIRE(target.driver.openHandle() == nullptr, "closing closes the open handle");
   return 0;
 }

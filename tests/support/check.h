@@ -1,7 +1,10 @@
-// The checks of the test programs that run under Wine without a test framework: each failed
-// check prints its line and values, and the program's exit code counts the failures.
+// The checks of the test programs without a test framework: those that run under Wine, where
+// each failed check prints its line and values and the program's exit code counts the
+// failures, and the fuzz targets, where a broken rule names itself and aborts, so that
+// libFuzzer keeps the input as a crash reproducer.
 #pragma once
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -35,6 +38,10 @@ bool checkEqual(const A& actual, const B& expected, const char* text, const char
   return false;
 }
 
+inline void require(bool holds, const char* rule, const char* file, int line) {
+  if (!check(holds, rule, file, line)) std::fflush(stdout), std::abort();
+}
+
 }  // namespace Check
 
 #define CHECK(condition) Check::check((condition), #condition, __FILE__, __LINE__)
@@ -42,3 +49,5 @@ bool checkEqual(const A& actual, const B& expected, const char* text, const char
   Check::checkEqual((actual), (expected), #actual " == " #expected, __FILE__, __LINE__)
 // Texts compare as strings, whatever pointer type holds them.
 #define CHECK_TEXT(actual, expected) CHECK_EQ(std::string(actual), std::string(expected))
+// A rule that must hold whatever the input; the program aborts when it does not.
+#define REQUIRE(condition, rule) Check::require((condition), rule, __FILE__, __LINE__)
