@@ -8,6 +8,7 @@
 #include "device_link.h"
 #include "frame_format.h"
 #include "main_window.h"
+#include "stream_builder.h"
 
 class FakeDeviceLink final : public DeviceLink {
  public:
@@ -28,18 +29,10 @@ class FakeDeviceLink final : public DeviceLink {
 
   // A key frame whose first picture line is `firstLineCell` and all other cells `otherCell`.
   void appendKeyFrame(uint8_t firstLineCell, uint8_t otherCell) {
-    stream.push_back(FrameFormat::kKeyFrame);
-    stream.push_back(FrameFormat::kMarker);
-    appendRuns(firstLineCell, FrameFormat::kCellsPerLine);
-    appendRuns(otherCell, FrameFormat::kCellsPerFrame - FrameFormat::kCellsPerLine);
-  }
-
- private:
-  void appendRuns(uint8_t cell, int count) {
-    for (; count > 0; count -= 256) {
-      stream.push_back(cell);
-      stream.push_back(static_cast<uint8_t>(count >= 256 ? 0 : count));  // 0 stands for 256
-    }
+    const std::vector<uint8_t> marker = frameStart(FrameFormat::kKeyFrame);
+    stream.insert(stream.end(), marker.begin(), marker.end());
+    addRuns(stream, firstLineCell, FrameFormat::kCellsPerLine);
+    addRuns(stream, otherCell, FrameFormat::kCellsPerFrame - FrameFormat::kCellsPerLine);
   }
 };
 

@@ -25,13 +25,13 @@ inline std::vector<uint8_t> encode(const std::vector<uint8_t>& cells,
 inline void expectWellFormedFrame(const std::vector<uint8_t>& frame) {
   ASSERT_GE(frame.size(), 4u);
   ASSERT_EQ(frame.size() % 2, 0u);
-  EXPECT_EQ(frame[1], 0x81);
-  long covered = 0;
+  EXPECT_EQ(frame[1], FrameFormat::kMarker);
+  size_t covered = 0;
   for (size_t at = 2; at < frame.size(); at += 2) {
-    EXPECT_FALSE(frame[at] == 0x01 && frame[at + 1] == 0x81) << "restart pair as data at byte " << at;
-    covered += frame[at + 1] == 0 ? 256 : frame[at + 1];
+    EXPECT_FALSE(FrameFormat::isRestartPair(frame[at], frame[at + 1])) << "restart pair as data at byte " << at;
+    covered += FrameFormat::runLength(frame[at + 1]);
   }
-  EXPECT_EQ(covered, FrameFormat::kCellsPerFrame);
+  EXPECT_EQ(covered, static_cast<size_t>(FrameFormat::kCellsPerFrame));
 }
 
 // The checksum of `cksum` (POSIX): CRC-32, polynomial 0x04C11DB7 MSB first, over the bytes

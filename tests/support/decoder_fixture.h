@@ -7,6 +7,7 @@
 
 #include "frame_decoder.h"
 #include "manual_clock.h"
+#include "stream_builder.h"
 
 constexpr uint8_t kGuard = 0xA5;
 constexpr size_t kPixelCount = static_cast<size_t>(kBufferWidth) * kBufferHeight;
@@ -46,14 +47,3 @@ class DecoderTest : public ::testing::Test {
   uint8_t* history = nullptr;  // the decoder's cell history
   uint32_t* pixels = nullptr;  // the picture's kPixelCount pixels
 };
-
-// Stream building: a marker, then pairs.
-inline std::vector<uint8_t> frameStart(uint8_t kind) { return {kind, FrameFormat::kMarker}; }
-inline void addPair(std::vector<uint8_t>& stream, uint8_t value, uint8_t count) {
-  stream.push_back(value);
-  stream.push_back(count);
-}
-// Pairs of `value` x 256 that cover a whole frame: 218 x 256 = 55,808 cells.
-inline void addFullFrame(std::vector<uint8_t>& stream, uint8_t value) {
-  for (int i = 0; i < 218; ++i) addPair(stream, value, 0);
-}
