@@ -4,7 +4,8 @@
 if(WIN32)
   # Finds the program's windows from outside and prints what X tools cannot see.
   add_executable(kestravu-e2e-probe e2e/probe.cpp)
-  target_include_directories(kestravu-e2e-probe PRIVATE ${CMAKE_SOURCE_DIR}/app/win32/resources)
+  target_include_directories(kestravu-e2e-probe PRIVATE
+    $<TARGET_PROPERTY:kestravu_resources,INTERFACE_INCLUDE_DIRECTORIES>)
   target_link_options(kestravu-e2e-probe PRIVATE -static -static-libgcc -static-libstdc++)
   set_target_properties(kestravu-e2e-probe PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
 

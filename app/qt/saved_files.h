@@ -31,7 +31,9 @@ class RecordingFile final : public RecordingSink {
  public:
   explicit RecordingFile(std::unique_ptr<QFile> file)
       : file_(std::move(file)), descriptor_(file_->handle()) {}
-  int write(const uint8_t* bytes, uint32_t count) override { return descriptor_.write(bytes, count); }
+  int write(const uint8_t* bytes, uint32_t count) override {
+    return descriptor_.write(bytes, count);
+  }
   int sync() override { return descriptor_.sync(); }
 
  private:

@@ -139,7 +139,8 @@ QString onlyFile(const QString& folder) {
 
 qint64 deliveredBytes(const QStringList& logLines) {
   QProcess reader;
-  reader.start(QStringLiteral("awk"), {QStringLiteral("-f"), QStringLiteral(KESTRAVU_DELIVERED_BYTES)});
+  reader.start(QStringLiteral("awk"),
+               {QStringLiteral("-f"), QStringLiteral(KESTRAVU_DELIVERED_BYTES)});
   reader.write((logLines.join('\n') + '\n').toUtf8());
   reader.closeWriteChannel();
   if (!reader.waitForFinished(10000) || reader.exitCode() != 0) return -1;

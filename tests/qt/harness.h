@@ -42,7 +42,8 @@ OutputFolders foldersIn(const QString& directory);
 // The one file in `folder` (a recording, a picture); empty when there is not exactly one.
 QString onlyFile(const QString& folder);
 
-// Bytes the simulated device delivered in these lines of its log (KESTRAVU_SIM_LOG).
+// Bytes the simulated device delivered in these lines of its log (KESTRAVU_SIM_LOG), summed by
+// the scripts' reader of that log; -1 when it could not run.
 qint64 deliveredBytes(const QStringList& logLines);
 // `length` bytes of `stream` played over and over, from byte `offset` of that endless stream.
 QByteArray loopedSlice(const QByteArray& stream, qint64 offset, qint64 length);
