@@ -1,22 +1,37 @@
-// The three user settings, as kept in the settings file under the keys "wide", "scr4" and
-// "bufsize". Each front end reads and writes the file its own way; the record and the rule for
-// a read size out of range are shared.
+// The three user settings and the settings file's keys for them. Each front end reads and
+// writes the file its own way; the record with its defaults, the keys and the rule for a read
+// size out of range are shared, so that either program reads the other's file.
 #pragma once
 #include <climits>
 #include <cstdint>
 
 #include "frame_buffer.h"
 
+constexpr int32_t kDefaultReadSize = 32;
+constexpr int32_t kMaxReadSize = 256;  // the USB read buffer's size
+
 struct Settings {
-  int32_t wide = 0;      // Wide scale (852 x 524) when non-zero
-  int32_t scr4 = 0;      // Screen4 colour mode when non-zero
-  int32_t bufsize = 32;  // bytes asked for in each USB read, 1 ... 256
+  int32_t wide = 0;                    // Wide scale (852 x 524) when non-zero
+  int32_t scr4 = 0;                    // Screen4 colour mode when non-zero
+  int32_t bufsize = kDefaultReadSize;  // bytes asked for in each USB read, 1 ... 256
 
   PictureMode pictureMode() const { return PictureMode{wide != 0, scr4 != 0}; }
 };
 
-constexpr int32_t kDefaultReadSize = 32;
-constexpr int32_t kMaxReadSize = 256;  // the USB read buffer's size
+// A key of the settings file and the value of a `Record` that it holds.
+template <typename Record>
+struct SettingsKey {
+  const char* name;
+  int32_t Record::*value;
+};
+
+// The section of the file that holds the keys.
+constexpr char kSettingsSection[] = "section";
+// Read and written in this order, so a file the program wrote lists them so.
+constexpr SettingsKey<Settings> kSettingsKeys[] = {
+    {"wide", &Settings::wide}, {"scr4", &Settings::scr4}, {"bufsize", &Settings::bufsize}};
+// A key that holds this value counts as missing: the setting keeps its default.
+constexpr int32_t kMissingSettingValue = -1;
 
 // A read size outside 1 ... 256 would overrun the read buffer, so it never gets past here.
 constexpr int32_t sanitizedReadSize(int32_t readSize) {

@@ -29,28 +29,20 @@
 # (or $WINEPREFIX), so that no other Wine program's work shows in wineserver's time.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+source "$root/scripts/bench-lib.sh"
 native_build=${KESTRAVU_NATIVE_BUILD:-$root/build/native}
 windows_build=${KESTRAVU_WINDOWS_BUILD:-$root/build/windows}
 seconds=${KESTRAVU_BENCH_SECONDS:-20}
-frames_per_second=60
 
 # ---- Second stage, on the virtual display --------------------------------------------------
-
-ticks_of() {  # "PID PID...": utime + stime in clock ticks, 0 for a process that has gone
-  local total=0 pid fields pids
-  read -ra pids <<<"$1"
-  for pid in "${pids[@]}"; do
-    fields=$(cut -d')' -f2- "/proc/$pid/stat" 2>/dev/null) || continue
-    total=$((total + $(awk '{print $12 + $13}' <<<"$fields")))
-  done
-  echo "$total"
-}
 
 tree_of() {  # PID: the process and its descendants
   local child
   echo "$1"
   for child in $(pgrep -P "$1"); do tree_of "$child"; done
 }
+
+process_tree() { tree_of "$1" | tr '\n' ' '; }  # PID
 
 environment_has() {  # PID NAME=VALUE
   tr '\0' '\n' <"/proc/$1/environ" 2>/dev/null | grep -qxF "$2"
@@ -60,13 +52,6 @@ wine_helpers() {  # Wine's own processes of this prefix, not the program
   local pid
   for pid in $(ps -eo pid=,comm= | awk '$2 ~ /^wineserver|\.exe$/ && $2 != "KESTRAVU.exe" {print $1}'); do
     environment_has "$pid" "WINEPREFIX=$WINEPREFIX" && echo "$pid"
-  done
-}
-
-x_server() {
-  local pid
-  for pid in $(pgrep -x Xvfb); do
-    tr '\0' ' ' <"/proc/$pid/cmdline" | grep -q "^Xvfb $DISPLAY " && echo "$pid"
   done
 }
 
@@ -80,47 +65,28 @@ program_pid() {  # LOG
   done
 }
 
-log_lines() { if [ -f "$1" ]; then wc -l <"$1"; else echo 0; fi; }
-
-# Bytes the device delivered in lines FIRST+1 ... LAST of log LOG.
-bytes_delivered() {  # LOG FIRST LAST
-  head -n "$3" "$1" | tail -n +"$(($2 + 1))" |
-    awk -F'received=' '/^FT_Read /{sum += $2} END {print sum + 0}'
-}
-
-wait_window() {
-  local window
-  for _ in $(seq 200); do
-    window=$(xdotool search --onlyvisible --name '^KESTRAVU' 2>/dev/null | head -1) && [ -n "$window" ] &&
-      { echo "$window"; return; }
-    sleep 0.1
-  done
-  echo "bench: the viewer's window did not appear" >&2
-  return 1
-}
-
-# Measures the program whose process is PID, logging to LOG; prints
+# Measures the program whose processes COMMAND ARGS... prints, logging to LOG; prints
 # "frames cpu_ticks helper_ticks x_ticks elapsed_seconds".
-measure() {  # PID-COMMAND LOG
-  local log=$2 pids helpers x pid_now first last start end cpu helper_cpu x_cpu
+measure() {  # LOG COMMAND ARGS...
+  local log=$1 pids helpers pid_now first last start end cpu helper_cpu x_cpu
+  shift
   sleep 3
-  pids=$(eval "$1")
+  pids=$("$@")
   helpers=$(wine_helpers | tr '\n' ' ')
-  x=$(x_server)
-  first=$(log_lines "$log")
-  cpu=$(ticks_of "$pids")
-  helper_cpu=$(ticks_of "$helpers")
-  x_cpu=$(ticks_of "$x")
+  first=$(bench_log_lines "$log")
+  cpu=$(bench_ticks "$pids")
+  helper_cpu=$(bench_ticks "$helpers")
+  x_cpu=$(bench_ticks "$x_server")
   start=$(date +%s.%N)
   sleep "$seconds"
-  pid_now=$(eval "$1")
+  pid_now=$("$@")
   [ "$pid_now" = "$pids" ] || { echo "bench: the program ended or forked during the window" >&2; return 1; }
-  last=$(log_lines "$log")
-  cpu=$(($(ticks_of "$pids") - cpu))
-  helper_cpu=$(($(ticks_of "$helpers") - helper_cpu))
-  x_cpu=$(($(ticks_of "$x") - x_cpu))
+  last=$(bench_log_lines "$log")
+  cpu=$(($(bench_ticks "$pids") - cpu))
+  helper_cpu=$(($(bench_ticks "$helpers") - helper_cpu))
+  x_cpu=$(($(bench_ticks "$x_server") - x_cpu))
   end=$(date +%s.%N)
-  awk -v bytes="$(bytes_delivered "$log" "$first" "$last")" -v frame="$stream_frame_bytes" \
+  awk -v bytes="$(bench_bytes_delivered "$log" "$first" "$last")" -v frame="$stream_frame_bytes" \
       -v c="$cpu" -v h="$helper_cpu" -v x="$x_cpu" -v s="$start" -v e="$end" \
       'BEGIN {printf "%.1f %d %d %d %.3f\n", bytes / frame, c, h, x, e - s}'
 }
@@ -129,28 +95,27 @@ if [ "${1:-}" = "--on-virtual-display" ]; then
   work=$2
   stream=$work/pattern.stream
   stream_frame_bytes=$3
+  x_server=$4
   cd "$work"
-  ( # kestravu: the simulated device as its driver library, default settings in a scratch folder
-    export XDG_CONFIG_HOME=$work/config LD_LIBRARY_PATH=$native_build/sim KESTRAVU_SIM_STREAM=$stream
-    export KESTRAVU_SIM_LOOP=1 KESTRAVU_SIM_FPS=$frames_per_second KESTRAVU_SIM_LOG=$work/native.log
-    exec "$native_build/app/qt/kestravu" 2>/dev/null
-  ) &
+  bench_start_viewer "$native_build" "$work" "$stream" "$work/native.log"
   viewer=$!
-  window=$(wait_window) || { kill "$viewer"; exit 1; }
-  native=$(measure "tree_of $viewer | tr '\n' ' '" "$work/native.log") || { kill "$viewer"; exit 1; }
+  window=$(bench_wait_window) || { kill "$viewer"; exit 1; }
+  native=$(measure "$work/native.log" process_tree "$viewer") || { kill "$viewer"; exit 1; }
   xdotool windowfocus --sync "$window" key alt+f q
   wait "$viewer" || true
 
-  KESTRAVU_SIM_STREAM=$(windows_path "$stream") KESTRAVU_SIM_LOOP=1 KESTRAVU_SIM_FPS=$frames_per_second \
-    KESTRAVU_SIM_LOG=$(windows_path "$work/windows.log") wine KESTRAVU.exe 2>/dev/null &
+  KESTRAVU_SIM_STREAM=$(windows_path "$stream") KESTRAVU_SIM_LOOP=1 \
+    KESTRAVU_SIM_FPS=$bench_frames_per_second KESTRAVU_SIM_LOG=$(windows_path "$work/windows.log") \
+    wine KESTRAVU.exe 2>/dev/null &
   viewer=$!
-  window=$(wait_window) || { kill "$viewer"; exit 1; }
-  windows=$(measure "program_pid '$(windows_path "$work/windows.log")'" "$work/windows.log") || { kill "$viewer"; exit 1; }
+  window=$(bench_wait_window) || { kill "$viewer"; exit 1; }
+  windows=$(measure "$work/windows.log" program_pid "$(windows_path "$work/windows.log")") ||
+    { kill "$viewer"; exit 1; }
   xdotool windowfocus --sync "$window" key F10 Down Return
   wait "$viewer" || true
   wineserver -w
 
-  awk -v n="$native" -v w="$windows" -v hz="$(getconf CLK_TCK)" -v fps="$frames_per_second" '
+  awk -v n="$native" -v w="$windows" -v hz="$(getconf CLK_TCK)" -v fps="$bench_frames_per_second" '
     function row(name, frames, ticks, elapsed) {
       printf "%-30s %7.0f %9.1f %9.0f %10.3f %8.2f %%\n", name, frames, frames / elapsed,
              ticks * 1000 / hz, ticks * 1000 / hz / frames, ticks / hz / elapsed * 100
@@ -179,17 +144,18 @@ fi
 
 cd "$root"
 bash scripts/setup.sh
-cmake --preset native -B "$native_build" >/dev/null
-cmake --build "$native_build" --target kestravu device_sim kestravu-stream >/dev/null
+bench_build_native "$native_build"
 cmake --preset windows -B "$windows_build" >/dev/null
 cmake --build "$windows_build" --target KESTRAVU device_sim >/dev/null
 work=$(mktemp -d /tmp/kestravu-bench.XXXXXX)
 # The stand-in device library goes beside a copy of the program, never into the build output.
 cp "$windows_build/app/win32/KESTRAVU.exe" "$windows_build/sim/FTD2XX.dll" "$work/"
-"$native_build/tools/stream/kestravu-stream" pattern -o "$work/pattern.stream" --frames 60 >/dev/null
-stream_frame_bytes=$(awk -v size="$(stat -c %s "$work/pattern.stream")" 'BEGIN {printf "%.3f", size / 60}')
-echo "bench: $seconds s per program at $frames_per_second frames/s, the test pattern (60 frames," \
-     "$stream_frame_bytes bytes a frame) looped; work folder $work"
+stream_frame_bytes=$(bench_write_stream "$native_build" "$work/pattern.stream")
+echo "bench: $seconds s per program at $bench_frames_per_second frames/s, the test pattern" \
+     "($bench_stream_frames frames, $stream_frame_bytes bytes a frame) looped; work folder $work"
+trap bench_stop_display EXIT
+bench_start_display "$work"
+# With a display there, scripts/with-display.sh only prepares Wine.
 export WINEPREFIX=${WINEPREFIX:-$root/build/wineprefix-bench} KESTRAVU_NATIVE_BUILD=$native_build
-exec env -u DISPLAY scripts/with-display.sh "$root/scripts/bench-cpu.sh" --on-virtual-display "$work" \
-  "$stream_frame_bytes"
+scripts/with-display.sh "$root/scripts/bench-cpu.sh" --on-virtual-display "$work" \
+  "$stream_frame_bytes" "$bench_xvfb_pid"

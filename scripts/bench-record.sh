@@ -22,53 +22,40 @@
 # Needs Xvfb and xdotool (scripts/setup.sh installs them).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+source "$root/scripts/bench-lib.sh"
 build=${KESTRAVU_NATIVE_BUILD:-$root/build/native}
 seconds=${KESTRAVU_BENCH_SECONDS:-20}
 half=$((seconds / 2))
 with_log=${KESTRAVU_BENCH_LOG:-1}
-frames_per_second=60
 
 cd "$root"
-cmake --preset native -B "$build" >/dev/null
-cmake --build "$build" -j2 --target kestravu device_sim kestravu-stream >/dev/null
+bench_build_native "$build"
 
 work=$(mktemp -d /tmp/kestravu-bench-record.XXXXXX)
-xvfb_pid=""
 viewer_pid=""
 cleanup() {
   [ -z "$viewer_pid" ] || kill "$viewer_pid" 2>/dev/null || true
-  [ -z "$xvfb_pid" ] || kill "$xvfb_pid" 2>/dev/null || true
+  bench_stop_display
 }
 trap cleanup EXIT
 
-"$build/tools/stream/kestravu-stream" pattern -o "$work/pattern.stream" --frames 60 >/dev/null
-frame_bytes=$(awk -v size="$(stat -c %s "$work/pattern.stream")" 'BEGIN {printf "%.3f", size / 60}')
-
-exec {display_fd}>"$work/display"
-Xvfb -displayfd "$display_fd" -screen 0 1280x1024x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-export DISPLAY=":$(head -n1 "$work/display")"
+frame_bytes=$(bench_write_stream "$build" "$work/pattern.stream")
+bench_start_display "$work"
 
 log=$work/device.log
 touch "$log"
 [ "$with_log" = 0 ] && device_log="" || device_log=$log
-HOME=$work/home XDG_CONFIG_HOME=$work/config XDG_RUNTIME_DIR=$work LD_LIBRARY_PATH=$build/sim \
-  KESTRAVU_SIM_STREAM=$work/pattern.stream KESTRAVU_SIM_LOOP=1 KESTRAVU_SIM_FPS=$frames_per_second \
-  KESTRAVU_SIM_LOG=$device_log QT_QPA_PLATFORM=xcb "$build/app/qt/kestravu" 2>/dev/null &
+bench_start_viewer "$build" "$work" "$work/pattern.stream" "$device_log"
 viewer_pid=$!
-window=$(timeout 20 xdotool search --sync --onlyvisible --name '^KESTRAVU' | head -n1)
-[ -n "$window" ] || { echo "bench-record: the viewer's window did not appear" >&2; exit 1; }
+window=$(bench_wait_window)
 
-ticks() { cut -d')' -f2- "/proc/$viewer_pid/stat" | awk '{print $12 + $13}'; }
-lines() { wc -l <"$log"; }
+lines() { bench_log_lines "$log"; }
 bytes_between() {  # FIRST LAST: bytes the device delivered in log lines FIRST+1 ... LAST
   if [ "$with_log" = 0 ]; then
-    awk -v frame="$frame_bytes" -v n="$((half * frames_per_second))" 'BEGIN {printf "%d", frame * n}'
+    awk -v frame="$frame_bytes" -v n="$((half * bench_frames_per_second))" 'BEGIN {printf "%d", frame * n}'
     return
   fi
-  head -n "$2" "$log" | tail -n +"$(($1 + 1))" |
-    awk -F'received=' '/^FT_Read /{sum += $2} END {print sum + 0}'
+  bench_bytes_delivered "$log" "$1" "$2"
 }
 press() { xdotool windowfocus --sync "$window" key "$@"; }
 
@@ -76,9 +63,9 @@ press() { xdotool windowfocus --sync "$window" key "$@"; }
 declare -A cpu=([plain]=0 [recording]=0) bytes=([plain]=0 [recording]=0)
 measure() {
   local side=$1 first_ticks first_line
-  first_ticks=$(ticks) first_line=$(lines)
+  first_ticks=$(bench_ticks "$viewer_pid") first_line=$(lines)
   sleep "$half"
-  cpu[$side]=$((cpu[$side] + $(ticks) - first_ticks))
+  cpu[$side]=$((cpu[$side] + $(bench_ticks "$viewer_pid") - first_ticks))
   bytes[$side]=$((bytes[$side] + $(bytes_between "$first_line" "$(lines)")))
 }
 

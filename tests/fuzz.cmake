@@ -22,7 +22,7 @@ if(KESTRAVU_FUZZ_READY)
   target_link_libraries(fuzz_decoder PRIVATE kestravu_core)
 
   add_fuzz_target(encoder ${fuzz_dir}/encoder_fuzz.cpp)
-  target_link_libraries(fuzz_encoder PRIVATE kestravu_stream)
+  target_link_libraries(fuzz_encoder PRIVATE kestravu_encoder)
 
   include(${CMAKE_CURRENT_LIST_DIR}/support/support.cmake)
   add_fuzz_target(reader ${fuzz_dir}/reader_fuzz.cpp)

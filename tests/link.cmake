@@ -5,6 +5,6 @@ if(NOT WIN32)
   add_executable(link_tests
     ${CMAKE_CURRENT_LIST_DIR}/link/d2xx_link_tests.cpp
     ${CMAKE_CURRENT_LIST_DIR}/link/stream_through_link_tests.cpp)
-  target_link_libraries(link_tests PRIVATE kestravu_scripted_d2xx kestravu_stream GTest::gtest_main)
+  target_link_libraries(link_tests PRIVATE kestravu_scripted_d2xx kestravu_encoder GTest::gtest_main)
   gtest_discover_tests(link_tests)
 endif()

@@ -7,7 +7,7 @@ if(TARGET device_sim)
   set(sim_dir ${CMAKE_CURRENT_BINARY_DIR}/sim)
   add_executable(sim_tests ${CMAKE_CURRENT_LIST_DIR}/sim/sim_tests.cpp)
   target_include_directories(sim_tests PRIVATE ${CMAKE_CURRENT_LIST_DIR}/support)
-  target_link_libraries(sim_tests PRIVATE kestravu_link kestravu_sim kestravu_stream)
+  target_link_libraries(sim_tests PRIVATE kestravu_link kestravu_sim kestravu_encoder)
 
   add_library(partial_d2xx SHARED ${CMAKE_CURRENT_LIST_DIR}/sim/partial_d2xx.cpp)
   target_link_libraries(partial_d2xx PRIVATE kestravu_link)  # for the driver declarations

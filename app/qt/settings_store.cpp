@@ -12,25 +12,10 @@ namespace {
 
 constexpr char kFileName[] = "KESTRAVU.ini";
 constexpr char kFolderName[] = "kestravu";
-constexpr int32_t kMissing = -1;  // as the Windows program reads a key: -1 leaves the default
-constexpr int kMostKeys = 3;
 
-// A section of the file: its keys in the order they are read and written, and their values.
-struct SectionValues {
-  const char* name;
-  const char* keys[kMostKeys];
-  int32_t* values[kMostKeys];
-  int count;
-};
-
-SectionValues windowsSection(Settings& settings) {
-  return {"section",
-          {"wide", "scr4", "bufsize"},
-          {&settings.wide, &settings.scr4, &settings.bufsize},
-          3};
-}
-
-SectionValues viewSection(ViewSettings& view) { return {"view", {"scale"}, {&view.scale}, 1}; }
+// This viewer's own section, after the Windows program's keys.
+constexpr char kViewSection[] = "view";
+constexpr SettingsKey<ViewSettings> kViewKeys[] = {{"scale", &ViewSettings::scale}};
 
 // One line of the file with its own line end, so that a rewrite keeps CRLF and LF as found.
 struct Line {
@@ -105,43 +90,47 @@ void replaceValue(QByteArray& text, int32_t value) {
   text.replace(start, end - start, QByteArray::number(value));
 }
 
-// Each key that holds a number other than -1 sets its value.
-void readValues(const std::vector<Line>& lines, const SectionValues& section) {
-  std::optional<SectionRange> range = findSection(lines, section.name);
+// Each of `keys` that holds a number other than -1 in `section` sets its value in `record`.
+template <typename Record, size_t kKeyCount>
+void readValues(const std::vector<Line>& lines, const char* section,
+                const SettingsKey<Record> (&keys)[kKeyCount], Record& record) {
+  std::optional<SectionRange> range = findSection(lines, section);
   if (!range) return;
-  for (int index = 0; index < section.count; ++index) {
-    size_t at = findKey(lines, *range, section.keys[index]);
+  for (const SettingsKey<Record>& key : keys) {
+    size_t at = findKey(lines, *range, key.name);
     if (at == range->last) continue;
     const QByteArray& text = lines[at].text;
     int32_t value = parseNumber(text.mid(text.indexOf('=') + 1).constData());
-    if (value != kMissing) *section.values[index] = value;
+    if (value != kMissingSettingValue) record.*key.value = value;
   }
 }
 
 // Sets each key's value where it stands, and adds the missing keys after the section's last
 // line that is not blank, so that blank lines before the next section stay where they are. A
 // missing section is added at the end.
-void writeValues(std::vector<Line>& lines, const SectionValues& section,
+template <typename Record, size_t kKeyCount>
+void writeValues(std::vector<Line>& lines, const char* section,
+                 const SettingsKey<Record> (&keys)[kKeyCount], const Record& record,
                  const QByteArray& lineEnd) {
-  std::optional<SectionRange> range = findSection(lines, section.name);
+  std::optional<SectionRange> range = findSection(lines, section);
   if (!range) {
     if (!lines.empty() && lines.back().end.isEmpty()) lines.back().end = lineEnd;
-    lines.push_back({QByteArray("[") + section.name + ']', lineEnd});
+    lines.push_back({QByteArray("[") + section + ']', lineEnd});
     range = SectionRange{lines.size(), lines.size()};
   }
   size_t insertAt = range->first;
   for (size_t i = range->first; i < range->last; ++i)
     if (!lines[i].text.trimmed().isEmpty()) insertAt = i + 1;
-  for (int index = 0; index < section.count; ++index) {
-    const int32_t value = *section.values[index];
-    size_t at = findKey(lines, *range, section.keys[index]);
+  for (const SettingsKey<Record>& key : keys) {
+    const int32_t value = record.*key.value;
+    size_t at = findKey(lines, *range, key.name);
     if (at != range->last) {
       replaceValue(lines[at].text, value);
       continue;
     }
     if (insertAt > 0 && lines[insertAt - 1].end.isEmpty()) lines[insertAt - 1].end = lineEnd;
     lines.insert(lines.begin() + static_cast<long>(insertAt),
-                 Line{keyLine(section.keys[index], value), lineEnd});
+                 Line{keyLine(key.name, value), lineEnd});
     ++insertAt, ++range->last;
   }
 }
@@ -161,14 +150,14 @@ QString SettingsStore::defaultPath() {
 
 Settings SettingsStore::load() const {
   Settings settings;
-  readValues(readLines(path_), windowsSection(settings));
+  readValues(readLines(path_), kSettingsSection, kSettingsKeys, settings);
   settings.bufsize = sanitizedReadSize(settings.bufsize);
   return settings;
 }
 
 ViewSettings SettingsStore::loadView() const {
   ViewSettings view;
-  readValues(readLines(path_), viewSection(view));
+  readValues(readLines(path_), kViewSection, kViewKeys, view);
   if (view.scale < 1 || view.scale > ViewSettings::kMaxScale) view.scale = ViewSettings{}.scale;
   return view;
 }
@@ -188,10 +177,8 @@ bool SettingsStore::save(const Settings& settings, const ViewSettings& view) con
       lineEnd = line.end;
       break;
     }
-  Settings windowsValues = settings;
-  ViewSettings viewValues = view;
-  writeValues(lines, windowsSection(windowsValues), lineEnd);
-  writeValues(lines, viewSection(viewValues), lineEnd);
+  writeValues(lines, kSettingsSection, kSettingsKeys, settings, lineEnd);
+  writeValues(lines, kViewSection, kViewKeys, view, lineEnd);
 
   if (!QDir().mkpath(QFileInfo(path_).absolutePath())) return false;
   QSaveFile file(path_);

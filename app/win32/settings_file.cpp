@@ -9,18 +9,6 @@ namespace SettingsFile {
 
 namespace {
 
-struct Key {
-  const char* name;
-  int32_t Settings::*value;
-};
-
-// Read and written in this order, so a file the program wrote lists them so.
-constexpr Key kKeys[] = {
-    {"wide", &Settings::wide}, {"scr4", &Settings::scr4}, {"bufsize", &Settings::bufsize}};
-
-// A key's value when it is missing, and the value that counts as missing.
-constexpr int kNoValue = -1;
-
 int settingsFileName(char (&fileName)[kPathCapacity]) {
   char programPath[kPathCapacity];
   DWORD pathLength = GetModuleFileNameA(nullptr /* this program */, programPath, kPathCapacity);
@@ -39,19 +27,21 @@ int fileNameBeside(const char* programPath, DWORD pathLength, char (&fileName)[k
 }
 
 void loadFrom(const char* fileName, Settings& settings) {
-  for (const Key& key : kKeys) {
-    int value = static_cast<int>(GetPrivateProfileIntA(kSection, key.name, kNoValue, fileName));
-    if (value != kNoValue) settings.*key.value = value;
+  for (const SettingsKey<Settings>& key : kSettingsKeys) {
+    int32_t value = static_cast<int32_t>(
+        GetPrivateProfileIntA(kSettingsSection, key.name, kMissingSettingValue, fileName));
+    if (value != kMissingSettingValue) settings.*key.value = value;
   }
   // The USB link reads into a 256-byte buffer; a size it never wrote itself is not trusted.
   settings.bufsize = sanitizedReadSize(settings.bufsize);
 }
 
 void saveTo(const char* fileName, const Settings& settings) {
-  for (const Key& key : kKeys) {
+  for (const SettingsKey<Settings>& key : kSettingsKeys) {
     char value[16];
     std::snprintf(value, sizeof value, "%d", static_cast<int>(settings.*key.value));
-    WritePrivateProfileStringA(kSection, key.name, value, fileName);  // failures not looked at
+    // Failures are not looked at: a file that cannot be written keeps its old values.
+    WritePrivateProfileStringA(kSettingsSection, key.name, value, fileName);
   }
 }
 

@@ -1,5 +1,5 @@
-// The three settings in "KESTRAVU.ini" beside the program file, section "section", keys
-// "wide", "scr4" and "bufsize": read once at start-up, written once at a normal end.
+// The three settings in "KESTRAVU.ini" beside the program file, under the keys of settings.h,
+// through the Windows profile functions: read once at start-up, written once at a normal end.
 #pragma once
 #include <windows.h>
 
@@ -9,7 +9,6 @@ namespace SettingsFile {
 
 constexpr DWORD kPathCapacity = MAX_PATH;
 constexpr const char* kFileName = "KESTRAVU.ini";
-constexpr const char* kSection = "section";
 
 // The settings file's full name from the program path that GetModuleFileNameA reported with
 // `pathLength` (0, or the whole capacity when the path was cut). 0 on success, 1 when there

@@ -97,20 +97,6 @@ void settingsFileTests() {
 }
 
 void dialogTextTests() {
-  CHECK(parseNumber("128") == 128);
-  CHECK(parseNumber("  \t64") == 64);
-  CHECK(parseNumber("+7") == 7);
-  CHECK(parseNumber("-5") == -5);
-  CHECK(parseNumber("12abc") == 12);
-  CHECK(parseNumber("abc") == 0);
-  CHECK(parseNumber(" ") == 0);
-  CHECK(parseNumber("- 5") == 0);
-  CHECK(parseNumber("0x20") == 0);
-  // Far beyond 32 bits: must not wrap round into the accepted range.
-  CHECK(parseNumber("4294967328") == 2147483647);
-  CHECK(parseNumber("-4294967328") == -2147483647 - 1);
-  CHECK(parseNumber("000000000000000000000000128") == 128);
-
   // The start-up messages as shown: their Shift-JIS bytes read in code page 932, whatever the
   // system's own code page.
   const struct {

@@ -1,7 +1,6 @@
 // Encoder of capture streams, the other direction of the decoder: a frame of cells becomes a
 // marker and run pairs. Portable (no image library), shared by the stream tool and the
-// simulated capture device. This folder also holds the built-in test pattern (test_pattern.h)
-// and the native kestravu-stream tool, which adds PNG input and output.
+// simulated capture device, as is the built-in test pattern beside it (test_pattern.h).
 #pragma once
 #include <cstddef>
 #include <cstdint>
