@@ -83,6 +83,8 @@ bench_log_lines() {  # LOG
 }
 
 bench_bytes_delivered() {  # LOG FIRST LAST
-  head -n "$3" "$1" | tail -n +"$(($2 + 1))" |
-    awk -F'received=' '/^FT_Read /{sum += $2} END {print sum + 0}'
+  local delivered _
+  read -r delivered _ < <(head -n "$3" "$1" | tail -n +"$(($2 + 1))" |
+    awk -f "$(dirname "${BASH_SOURCE[0]}")/../tests/support/delivered_bytes.awk")
+  echo "$delivered"
 }
