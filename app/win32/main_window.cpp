@@ -7,7 +7,9 @@ namespace MainWindow {
 
 namespace {
 
-// The picture at one scale: the top-left part of the frame buffer, its first rows.
+// The picture at one scale: the top-left part of the frame buffer. Only its rows are handed to
+// the display, from the first: given the whole buffer, the source y of a top-down bitmap would
+// be counted from the end of the rows given, and normal scale would show rows 262 on.
 struct PaintArea {
   DWORD width, height;
 };
