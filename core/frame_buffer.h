@@ -1,5 +1,5 @@
-// The picture the window shows: an 852 x 524 bitmap of 0x00RRGGBB pixels stored bottom-up (row 0
-// in memory is the bottom row), the 16-colour palette and the Screen4 colour table, and the
+// The picture the window shows: an 852 x 524 bitmap of 0x00RRGGBB pixels stored top-down (row 0
+// in memory is the top row), the 16-colour palette and the Screen4 colour table, and the
 // pixel stage that turns decoded cells into pixels at normal or Wide scale.
 #pragma once
 #include <array>
@@ -23,7 +23,7 @@ struct FrameBuffer {
     pixels.reset(new (std::nothrow) uint32_t[kBufferWidth * kBufferHeight]());
     return pixels != nullptr;
   }
-  // Row `row` of the buffer, 0 being the bottom row of the picture.
+  // Row `row` of the buffer, 0 being the top row of the picture.
   const uint32_t* row(int row) const { return pixels.get() + static_cast<long>(row) * kBufferWidth; }
 };
 
@@ -67,10 +67,10 @@ constexpr std::array<uint64_t, 256> makePalettePairs() {
 }
 inline constexpr std::array<uint64_t, 256> kPalettePairs = makePalettePairs();
 
-// Row of picture line `line`: row 261 - line at normal scale; at Wide scale the upper of its
-// two rows, 523 - 2 * line (the lower one lies one row below it in memory).
+// Row of picture line `line`: row `line` at normal scale; at Wide scale the upper of its two
+// rows, 2 * line (the lower one follows it in memory).
 inline uint32_t* pictureRow(uint32_t* pixels, int line, bool wide) {
-  int row = wide ? kBufferHeight - 1 - 2 * line : kPictureHeight - 1 - line;
+  int row = wide ? 2 * line : line;
   return pixels + static_cast<long>(row) * kBufferWidth;
 }
 
@@ -86,9 +86,9 @@ struct PictureMode {
 template <bool Wide>
 constexpr int kCellColumns = Wide ? 4 : 2;
 
-// How far the output moves back from the end of one picture line to the start of the next.
+// How far the output moves on from the end of one picture line to the start of the next.
 template <bool Wide>
-constexpr int kNextLineStep = Wide ? 3 * kBufferWidth : kBufferWidth + kPictureWidth;
+constexpr int kNextLineStep = Wide ? kBufferWidth : kBufferWidth - kPictureWidth;
 
 inline void storePair(uint32_t* at, uint64_t pair) { std::memcpy(at, &pair, sizeof pair); }
 
@@ -100,7 +100,7 @@ inline void storeCell(uint32_t* at, uint64_t pair) {
   }
   uint64_t left = (pair & 0xFFFFFFFFu) * 0x100000001u, right = (pair >> 32) * 0x100000001u;
   storePair(at, left), storePair(at + 2, right);
-  storePair(at - kBufferWidth, left), storePair(at - kBufferWidth + 2, right);
+  storePair(at + kBufferWidth, left), storePair(at + kBufferWidth + 2, right);
 }
 
 // The running Screen4 colour: a byte in the table sets it, any other byte repeats it.

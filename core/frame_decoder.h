@@ -92,7 +92,7 @@ KESTRAVU_SCALAR_LOOPS __attribute__((noinline)) void writeRunAcrossLines(
     writeSpan<Wide, Screen4>(at.out, at.cell, span, kind, value, screen4Colour);
     at.cell += span, at.out += span * kCellColumns<Wide>, run -= span;
     if (at.cell == frameEnd || at.cell != at.lineEnd) return;
-    at.lineEnd += kCellsPerLine, at.out -= kNextLineStep<Wide>;
+    at.lineEnd += kCellsPerLine, at.out += kNextLineStep<Wide>;
     if (run == 0) return;
   }
 }

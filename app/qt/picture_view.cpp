@@ -4,7 +4,6 @@
 #include <QPainter>
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 
 namespace {
 
@@ -25,7 +24,6 @@ PictureView::PictureView(const FrameBuffer& picture, QWidget* parent)
     : QWidget(parent),
       buffer_(reinterpret_cast<const uchar*>(picture.pixels.get()), kBufferWidth, kBufferHeight,
               kBufferWidth * 4, QImage::Format_RGB32),
-      shown_(kBufferWidth, kBufferHeight, QImage::Format_RGB32),
       recordingMark_(makeRecordingMark(this)) {
   // Every pixel is painted each time, and the picture's top byte is 0, not the opaque 0xFF that
   // the format stands for: without this, a grab would come back transparent.
@@ -102,15 +100,5 @@ void PictureView::paintEvent(QPaintEvent*) {
   painter.scale(1 / ratio, 1 / ratio);
   painter.setCompositionMode(QPainter::CompositionMode_Source);
   if (drawn != device) painter.fillRect(QRect(QPoint(0, 0), device), Qt::black);
-  painter.drawImage(QRect(origin, drawn), topDownPicture(), QRect(QPoint(0, 0), pictureSize_));
-}
-
-// The buffer's row 0 is the picture's bottom line. Drawing it upside down through a mirroring
-// transform takes the painter's slow general path, several times the cost of this copy of the
-// picture's rows into an image allocated once.
-const QImage& PictureView::topDownPicture() {
-  const int rowBytes = pictureSize_.width() * 4, lines = pictureSize_.height();
-  for (int line = 0; line < lines; ++line)
-    std::memcpy(shown_.scanLine(line), buffer_.constScanLine(lines - 1 - line), rowBytes);
-  return shown_;
+  painter.drawImage(QRect(origin, drawn), buffer_, QRect(QPoint(0, 0), pictureSize_));
 }

@@ -35,10 +35,8 @@ class PictureView final : public QWidget {
  private:
   void fitSize();
   void placeRecordingMark();
-  const QImage& topDownPicture();
 
-  QImage buffer_;  // all 852 x 524 pixels of the picture, rows bottom-up as the core keeps them
-  QImage shown_;   // the rows of the picture shown, top-down
+  QImage buffer_;  // all 852 x 524 pixels of the picture, the core's own memory
   QSize pictureSize_;
   int windowScale_ = 1;
   bool fullScreen_ = false;

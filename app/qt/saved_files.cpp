@@ -41,7 +41,7 @@ QImage shownPicture(const FrameBuffer& picture, bool wide) {
   const int height = wide ? kBufferHeight : kPictureHeight;
   QImage image(width, height, QImage::Format_RGB32);
   for (int line = 0; line < height; ++line) {
-    const uint32_t* row = picture.row(height - 1 - line);
+    const uint32_t* row = picture.row(line);
     auto* out = reinterpret_cast<QRgb*>(image.scanLine(line));
     for (int x = 0; x < width; ++x) out[x] = row[x] | 0xFF000000u;
   }

@@ -7,16 +7,14 @@ namespace MainWindow {
 
 namespace {
 
-// The part of the bottom-up frame buffer that holds the picture at one scale. At normal scale
-// the picture lies in buffer rows 0 ... 261, which the copy takes as scan lines 262 ... 523.
+// The picture at one scale: the top-left part of the frame buffer. Only its rows are handed to
+// the display, from the first: given the whole buffer, the source y of a top-down bitmap would
+// be counted from the end of the rows given, and normal scale would show rows 262 on.
 struct PaintArea {
   DWORD width, height;
-  int sourceY;
-  UINT firstScanLine, scanLines;
 };
-constexpr PaintArea kNormalArea = {kPictureWidth, kPictureHeight, kPictureHeight, kPictureHeight,
-                                   kPictureHeight};
-constexpr PaintArea kWideArea = {kBufferWidth, kBufferHeight, 0, 0, kBufferHeight};
+constexpr PaintArea kNormalArea = {kPictureWidth, kPictureHeight};
+constexpr PaintArea kWideArea = {kBufferWidth, kBufferHeight};
 
 void setCheckMark(const Program& program, UINT commandId, int32_t on) {
   CheckMenuItem(program.menu, commandId, MF_BYCOMMAND | (on != 0 ? MF_CHECKED : MF_UNCHECKED));
@@ -53,8 +51,9 @@ void onPaint(const Program& program, HWND window) {
   HDC deviceContext = BeginPaint(window, &paint);
   const PaintArea& area = program.settings.wide != 0 ? kWideArea : kNormalArea;
   SetDIBitsToDevice(deviceContext, 0 /* destination x */, 0 /* destination y */, area.width,
-                    area.height, 0 /* source x */, area.sourceY, area.firstScanLine, area.scanLines,
-                    program.viewer->picture().pixels.get(), &program.bitmap, DIB_RGB_COLORS);
+                    area.height, 0 /* source x */, 0 /* source y */, 0 /* first scan line */,
+                    area.height /* scan lines */, program.viewer->picture().pixels.get(),
+                    &program.bitmap, DIB_RGB_COLORS);
   EndPaint(window, &paint);
 }
 

@@ -45,7 +45,7 @@ struct Program {
   HMENU menu = nullptr;
   Settings settings;
   Viewer* viewer = nullptr;
-  BITMAPINFO bitmap = {};  // describes the whole 852 x 524 bottom-up picture to the display
+  BITMAPINFO bitmap = {};  // describes the whole 852 x 524 top-down picture to the display
 };
 
 // The whole program: start-up, message loop, shutdown. Returns the exit code.

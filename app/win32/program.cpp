@@ -35,7 +35,7 @@ void fillBitmapHeader(BITMAPINFOHEADER& header) {
   header = BITMAPINFOHEADER{};
   header.biSize = sizeof header;  // 40
   header.biWidth = kBufferWidth;
-  header.biHeight = kBufferHeight;  // positive: bottom-up
+  header.biHeight = -kBufferHeight;  // negative: top-down, as the core keeps the picture
   header.biPlanes = 1;
   header.biBitCount = 32;
   header.biCompression = BI_RGB;

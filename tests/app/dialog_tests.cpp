@@ -177,7 +177,7 @@ void allocationFailureTests() {
   CHECK(pixels[0] == 0 && pixels[kBufferWidth * kBufferHeight - 1] == 0);
   CHECK(second.viewer.decoder().cellHistory()[FrameDecoder::kCellHistoryBytes - 1] == 0);
   const BITMAPINFOHEADER& header = second.program.bitmap.bmiHeader;
-  CHECK(header.biSize == 40 && header.biWidth == 852 && header.biHeight == 524);
+  CHECK(header.biSize == 40 && header.biWidth == 852 && header.biHeight == -524);
   CHECK(header.biPlanes == 1 && header.biBitCount == 32 && header.biCompression == BI_RGB);
 }
 

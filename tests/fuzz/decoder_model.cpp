@@ -40,12 +40,12 @@ inline void drawCell(ModelMemory& memory, PictureMode mode, ModelCall& call, int
   const int line = cellIndex / kCellsPerLine, cellNumber = cellIndex % kCellsPerLine;
   uint32_t* picture = memory.pixels;
   if (!mode.wide) {
-    uint32_t* at = picture + (kPictureHeight - 1 - line) * kBufferWidth + 2 * cellNumber;
+    uint32_t* at = picture + line * kBufferWidth + 2 * cellNumber;
     at[0] = left, at[1] = right;
     return;
   }
-  uint32_t* upper = picture + (kBufferHeight - 1 - 2 * line) * kBufferWidth + 4 * cellNumber;
-  uint32_t* lower = upper - kBufferWidth;
+  uint32_t* upper = picture + 2 * line * kBufferWidth + 4 * cellNumber;
+  uint32_t* lower = upper + kBufferWidth;
   upper[0] = upper[1] = lower[0] = lower[1] = left;
   upper[2] = upper[3] = lower[2] = lower[3] = right;
 }

@@ -19,7 +19,7 @@ class EncoderTest : public DecoderTest {
     ASSERT_EQ(decode(stream, position), Result::FrameComplete);
     ASSERT_TRUE(std::equal(cells.begin(), cells.end(), history)) << "cell history differs";
     for (int cell = 0; cell < kCellsPerFrame; ++cell) {
-      int row = kPictureHeight - 1 - cell / kCellsPerLine, x = 2 * (cell % kCellsPerLine);
+      int row = cell / kCellsPerLine, x = 2 * (cell % kCellsPerLine);
       uint64_t shown = pixel(row, x) | uint64_t{pixel(row, x + 1)} << 32;
       ASSERT_EQ(shown, kPalettePairs[cells[cell]]) << "picture differs at cell " << cell;
     }

@@ -29,7 +29,7 @@ class StreamFixture : public DecoderTest {
     std::vector<uint8_t> rgb;
     for (int line = 0; line < height; ++line) {
       for (int x = 0; x < width; ++x) {
-        uint32_t value = pixel(height - 1 - line, x);
+        uint32_t value = pixel(line, x);
         rgb.insert(rgb.end(), {uint8_t(value >> 16), uint8_t(value >> 8), uint8_t(value)});
       }
     }

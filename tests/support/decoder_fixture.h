@@ -37,7 +37,7 @@ class DecoderTest : public ::testing::Test {
     size_t position = 0;
     return decode(stream, position);
   }
-  // Pixel at picture column x of buffer row `row` (row 0 is the bottom row in memory).
+  // Pixel at picture column x of buffer row `row` (row 0 is the top row).
   uint32_t pixel(int row, int x) const { return pixels[static_cast<size_t>(row) * kBufferWidth + x]; }
 
   FrameDecoder decoder;

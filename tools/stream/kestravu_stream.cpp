@@ -251,11 +251,11 @@ void quantisePicture(const uint8_t* rgb, uint8_t* cells) {
   }
 }
 
-// The picture as the window shows it, from the bottom-up frame buffer, top line first.
+// The picture as the window shows it, top line first.
 void copyPicture(const FrameBuffer& picture, bool wide, uint8_t* rgb) {
   int width = wide ? kBufferWidth : kPictureWidth, height = wide ? kBufferHeight : kPictureHeight;
   for (int line = 0; line < height; ++line) {
-    const uint32_t* row = picture.row(height - 1 - line);
+    const uint32_t* row = picture.row(line);
     for (int x = 0; x < width; ++x, rgb += 3) {
       rgb[0] = static_cast<uint8_t>(row[x] >> 16);
       rgb[1] = static_cast<uint8_t>(row[x] >> 8);
