@@ -21,6 +21,7 @@ options=trans=virtio,version=9p2000.L,msize=262144
 /bin/busybox mount -t 9p -o $options build "/root$build"
 for folder in proc sys dev; do /bin/busybox mount --move "/$folder" "/root/$folder"; done
 /bin/busybox mkdir -p /root/dev/shm
+/bin/busybox ln -s /proc/self/fd /root/dev/fd
 for folder in tmp run dev/shm; do /bin/busybox mount -t tmpfs tmpfs "/root/$folder"; done
 # The program that runs the command stays in the new root, so that it can power off after it.
 exec /bin/busybox switch_root /root /bin/sh -c '

@@ -79,13 +79,13 @@ void UsbChip::arrive(Clock::duration at) {
     for (; frameArrived_ < due; ++frameArrived_, ++streamOffset_) {
       if (buffer_.size() < settings_.bufferBytes) {
         if (dropRunLength_ > 0 && log_ != nullptr)
-          std::fprintf(log_, "dropped %" PRIu64 " bytes from stream byte %" PRIu64 "\n", dropRunLength_, dropRunStart_);
+          std::fprintf(log_, "dropped %" PRIu64 " bytes from stream byte %" PRIu64 " at %.3f s\n", dropRunLength_, dropRunStart_, std::chrono::duration<double>(at).count());
         dropRunLength_ = 0;
         buffer_.push_back(frame_[frameArrived_]);
       } else {
         if (dropRunLength_ == 0) dropRunStart_ = streamOffset_;
         ++dropRunLength_;
-        if (reading_) ++pendingDrops_; else ++droppedOtherwise_;
+        if (reading_ && at >= readingSince_) ++pendingDrops_; else ++droppedOtherwise_;
       }
     }
     if (due < frameSize_) return;
@@ -115,7 +115,7 @@ void UsbChip::serveTransfer(Clock::duration at) {
       return;
     }
     if (ends || transfer.length - transfer.data.size() < sizeof kModemStatus) {
-      finished_.push_back({transfer.sequence, false, std::move(transfer.data)});
+      finish(std::move(transfer));
       pending_.pop_front();
     }
   }
@@ -125,12 +125,27 @@ void UsbChip::sendPacket(Transfer& transfer, uint32_t streamBytes, Clock::durati
   transfer.data.insert(transfer.data.end(), kModemStatus, kModemStatus + sizeof kModemStatus);
   for (uint32_t i = 0; i < streamBytes; ++i) {
     transfer.data.push_back(buffer_.front());
+    transfer.streamBytes.push_back(buffer_.front());
     buffer_.pop_front();
   }
-  if (sent_ != nullptr && streamBytes > 0) std::fwrite(transfer.data.data() + transfer.data.size() - streamBytes, 1, streamBytes, sent_);
-  sentBytes_ += streamBytes;
   lastPacketAt_ = at;
   if (streamBytes > 0) settlePendingDrops(true);
+}
+
+UsbChip::Clock::duration UsbChip::untilFrontFinishes() const {
+  if (pending_.empty()) return Clock::duration::max();
+  const Transfer& front = pending_.front();
+  const uint32_t dataPerPacket = settings_.packetBytes - sizeof kModemStatus;
+  const uint64_t packetsLeft = (front.length - front.data.size()) / settings_.packetBytes;
+  const auto untilLatency = lastPacketAt_ + std::chrono::milliseconds(std::max<uint8_t>(latencyMs_, 1)) - now_;
+  if (silent_ || now_ >= settings_.stopAt || frameSize_ == 0) return untilLatency;
+  const double bytesPerTick = static_cast<double>(frameSize_) / static_cast<double>(framePeriod_.count());
+  auto timeFor = [&](uint64_t bytes) {
+    return bytes <= buffer_.size() ? Clock::duration::zero()
+                                   : Clock::duration(static_cast<Clock::rep>((bytes - buffer_.size()) / bytesPerTick));
+  };
+  if (timeFor(dataPerPacket) > untilLatency) return untilLatency;
+  return timeFor(packetsLeft * dataPerPacket);
 }
 
 void UsbChip::settlePendingDrops(bool hostWasReading) {
@@ -139,17 +154,27 @@ void UsbChip::settlePendingDrops(bool hostWasReading) {
 }
 
 void UsbChip::submitIn(uint32_t sequence, uint32_t length, Clock::time_point now) {
+  if (!reading_) readingSince_ = now - start_;
   reading_ = true;
-  pending_.push_back({sequence, length, now - start_, {}});
+  pending_.push_back({sequence, length, now - start_, {}, {}});
 }
 
+// The bytes of the packets a transfer has taken have crossed the bus: a transfer cancelled
+// after its first packet finishes with them instead, as a host controller gives them back.
 bool UsbChip::unlinkIn(uint32_t sequence) {
   auto found = std::find_if(pending_.begin(), pending_.end(),
                             [sequence](const Transfer& transfer) { return transfer.sequence == sequence; });
   if (found == pending_.end()) return false;
-  // What a cancelled transfer had taken is lost to the host, as with a real cancelled URB.
+  const bool cancelled = found->data.empty();
+  if (!cancelled) finish(std::move(*found));
   pending_.erase(found);
-  return true;
+  return cancelled;
+}
+
+void UsbChip::finish(Transfer&& transfer) {
+  if (sent_ != nullptr) std::fwrite(transfer.streamBytes.data(), 1, transfer.streamBytes.size(), sent_);
+  sentBytes_ += transfer.streamBytes.size();
+  finished_.push_back({transfer.sequence, false, std::move(transfer.data)});
 }
 
 std::vector<UsbChip::Finished> UsbChip::takeFinished() {
@@ -228,11 +253,11 @@ bool UsbChip::vendorRequest(uint8_t request, uint16_t value, uint16_t index, std
   return name != nullptr;
 }
 
-void UsbChip::finish() {
+void UsbChip::close() {
   settlePendingDrops(false);
   if (log_ == nullptr) return;
   if (dropRunLength_ > 0)
-    std::fprintf(log_, "dropped %" PRIu64 " bytes from stream byte %" PRIu64 "\n", dropRunLength_, dropRunStart_);
+    std::fprintf(log_, "dropped %" PRIu64 " bytes from stream byte %" PRIu64 " at %.3f s\n", dropRunLength_, dropRunStart_, std::chrono::duration<double>(now_).count());
   std::fprintf(log_, "sent %" PRIu64 " bytes, dropped %" PRIu64 " while the host read and %" PRIu64 " while it did not\n",
                sentBytes_, droppedWhileReading_, droppedOtherwise_);
 }

@@ -58,22 +58,24 @@ class UsbChip {
     std::vector<uint8_t> data;
   };
 
-  // `log` gets one line per event; `sent` the stream bytes that went out, in order. Either may
-  // be null.
+  // `log` gets one line per event; `sent` the stream bytes that went out, in order, as each
+  // transfer finishes. Either may be null.
   UsbChip(StreamSource& source, const Settings& settings, Clock::time_point start, FILE* log, FILE* sent);
 
   void advanceTo(Clock::time_point now);
   void submitIn(uint32_t sequence, uint32_t length, Clock::time_point now);
-  // False when the transfer has already finished (or never was).
+  // False when the transfer has already finished or finishes now with what it holds.
   bool unlinkIn(uint32_t sequence);
   std::vector<Finished> takeFinished();
-  bool inPending() const { return !pending_.empty(); }
+  // About how long until the transfer in front can finish: when the stream will have filled
+  // it, or sooner when the latency timer will run out before the next packet is there.
+  Clock::duration untilFrontFinishes() const;
 
   // The chip's vendor requests; false for one it does not know, which the caller stalls.
   // `reply` gets the data of an IN request.
   bool vendorRequest(uint8_t request, uint16_t value, uint16_t index, std::vector<uint8_t>& reply);
   // Writes the closing figures into the log.
-  void finish();
+  void close();
 
   uint64_t droppedWhileReading() const { return droppedWhileReading_; }
   uint64_t sentBytes() const { return sentBytes_; }
@@ -84,9 +86,10 @@ class UsbChip {
     uint32_t length;
     Clock::duration submittedAt;
     std::vector<uint8_t> data;
+    std::vector<uint8_t> streamBytes;  // the same without the status bytes
   };
 
-  void step(Clock::duration at);
+  void finish(Transfer&& transfer);
   void arrive(Clock::duration at);
   void serveTransfer(Clock::duration at);
   void sendPacket(Transfer& transfer, uint32_t streamBytes, Clock::duration at);
@@ -121,6 +124,7 @@ class UsbChip {
   // until the next packet goes out (it went on reading: they count) or the next reset or the
   // end (it had stopped: they do not).
   bool reading_ = false;
+  Clock::duration readingSince_{};
   uint64_t pendingDrops_ = 0;
   uint64_t droppedWhileReading_ = 0;
   uint64_t droppedOtherwise_ = 0;

@@ -33,11 +33,11 @@ constexpr const char* kUsage =
     "  --rate BYTES      a constant rate in bytes a second instead\n"
     "  --stop-at S       the stream stops after S seconds; the device stays\n"
     "  --stall-at S      bulk IN stalls after S seconds\n"
-    "  --unplug-at S     unplugged after S seconds\n"
+    "  --unplug-at S     unplugged after S seconds (or at SIGUSR1)\n"
     "  --log FILE        requests, drops and figures, one line each (stderr)\n"
     "  --sent FILE       the stream bytes that went out to the host, in order\n";
 
-volatile std::sig_atomic_t stopRequested = 0;
+volatile std::sig_atomic_t stopRequested = 0, unplugRequested = 0;
 
 struct Options {
   DeviceIdentity identity;
@@ -115,7 +115,8 @@ double wallClock() {
 // How long the loop may wait for the host: until the chip could finish the transfer in front,
 // or a little while when none waits; the chip catches up on the time anyway.
 int waitMs(const UsbChip& chip, UsbChip::Clock::time_point start, double unplugAt) {
-  int wait = chip.inPending() ? 1 : 10;
+  const auto untilFinish = std::chrono::duration_cast<std::chrono::milliseconds>(chip.untilFrontFinishes());
+  int wait = static_cast<int>(std::max<long long>(1, std::min<long long>(untilFinish.count(), 10)));
   if (unplugAt >= 0) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(start + seconds(unplugAt) - UsbChip::Clock::now());
     wait = static_cast<int>(std::max<long long>(0, std::min<long long>(wait, left.count())));
@@ -141,7 +142,8 @@ int serve(const Options& options, StreamSource& source, FILE* log, FILE* sent) {
   UsbipDevice device(pair[0], options.identity, chip, log);
   bool attached = true;
   while (attached && !stopRequested) {
-    if (options.unplugAt >= 0 && UsbChip::Clock::now() >= start + seconds(options.unplugAt)) break;
+    if (unplugRequested || (options.unplugAt >= 0 && UsbChip::Clock::now() >= start + seconds(options.unplugAt)))
+      break;
     pollfd ready{pair[0], POLLIN, 0};
     const int polled = poll(&ready, 1, waitMs(chip, start, options.unplugAt));
     chip.advanceTo(UsbChip::Clock::now());
@@ -154,7 +156,7 @@ int serve(const Options& options, StreamSource& source, FILE* log, FILE* sent) {
   } else {
     std::fprintf(log, "the host let go\n");
   }
-  chip.finish();
+  chip.close();
   ::close(pair[0]);
   return 0;
 }
@@ -175,6 +177,9 @@ int main(int argc, char** argv) {
   onStop.sa_handler = [](int) { stopRequested = 1; };
   sigaction(SIGTERM, &onStop, nullptr);
   sigaction(SIGINT, &onStop, nullptr);
+  struct sigaction onUnplug {};
+  onUnplug.sa_handler = [](int) { unplugRequested = 1; };
+  sigaction(SIGUSR1, &onUnplug, nullptr);
   const int status = serve(options, options.source, log, sent);
   if (sent != nullptr) std::fclose(sent);
   return status;

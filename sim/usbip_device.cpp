@@ -90,6 +90,7 @@ bool UsbipDevice::serveSubmit(const uint8_t* header) {
 bool UsbipDevice::serveUnlink(const uint8_t* header) {
   const uint32_t target = word(header + 20);
   const bool cancelled = chip_.unlinkIn(target);
+  if (!sendFinished()) return false;
   uint8_t answer[kHeaderBytes] = {};
   putWord(answer, kRetUnlink);
   putWord(answer + 4, word(header + 4));
