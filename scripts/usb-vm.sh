@@ -81,7 +81,7 @@ trap 'rm -rf "$run"' EXIT
 # while it is not running, so its programs see a machine of the same speed every time. The
 # clock skips ahead while the guest is idle.
 status=0
-timeout "${KESTRAVU_VM_TIMEOUT:-300}" qemu-system-x86_64 -accel tcg -icount shift=0,sleep=off -m 1536 -smp 1 -no-reboot \
+timeout "${KESTRAVU_VM_TIMEOUT:-300}" qemu-system-x86_64 -accel tcg -icount shift=0,sleep=on -m 1536 -smp 1 -no-reboot \
   -display none -monitor none -serial stdio -nodefaults -device virtio-rng-pci \
   -kernel "$cache/vmlinux" -initrd "$cache/initramfs.gz" \
   -append "console=ttyS0 quiet loglevel=3 panic=-1 kestravu.run=$run kestravu.build=$root/build" \

@@ -235,8 +235,9 @@ const char* requestName(uint8_t request) {
 bool UsbChip::vendorRequest(uint8_t request, uint16_t value, uint16_t index, std::vector<uint8_t>& reply) {
   const char* name = requestName(request);
   if (log_ != nullptr)
-    std::fprintf(log_, "request %s value=0x%04x index=%u sent=%" PRIu64 "\n", name != nullptr ? name : "unknown",
-                 value, index, sentBytes_);
+    std::fprintf(log_, "request %s value=0x%04x index=%u sent=%" PRIu64 " at %.3f s\n",
+                 name != nullptr ? name : "unknown", value, index, sentBytes_,
+                 std::chrono::duration<double>(now_).count());
   reply.clear();
   switch (request) {
     case kReset:
