@@ -2,20 +2,15 @@
 
 #include <ftdi.h>
 
-#include <algorithm>
-#include <climits>
 #include <cstring>
 
 namespace {
 
-unsigned int contextPacketSize(ftdi_context* context) { return context->max_packet_size; }
-
-// libusb only rules out an overflowing transfer when each request is a whole number of
-// packets; libftdi1 passes the chunk size on as it is.
-unsigned int readChunkSize(uint32_t readSize, unsigned int packetBytes) {
-  if (packetBytes == 0) packetBytes = FtdiLink::kFullSpeedPacketBytes;
-  uint64_t packets = readSize == 0 ? 1 : (uint64_t{readSize} + packetBytes - 1) / packetBytes;
-  return static_cast<unsigned int>(std::min<uint64_t>(packets * packetBytes, UINT_MAX / packetBytes * packetBytes));
+// libftdi1 names its endpoints as the chip sees them, so the one the host reads from is called
+// out_ep; whichever has the IN direction bit is taken, to be independent of the naming.
+UsbEndpoint inEndpointOf(ftdi_context* context) {
+  const int address = (context->out_ep & 0x80) != 0 ? context->out_ep : context->in_ep;
+  return {context->usb_ctx, context->usb_dev, static_cast<unsigned char>(address), context->max_packet_size};
 }
 
 }  // namespace
@@ -31,10 +26,8 @@ const FtdiFunctions& libftdiFunctions() {
     table.openDevice = ftdi_usb_open_dev;
     table.closeDevice = ftdi_usb_close;
     table.setBitMode = ftdi_set_bitmode;
-    table.setReadChunkSize = ftdi_read_data_set_chunksize;
     table.setLatencyTimer = ftdi_set_latency_timer;
-    table.readData = ftdi_read_data;
-    table.maxPacketSize = contextPacketSize;
+    table.inEndpoint = inEndpointOf;
     return table;
   }();
   return functions;
@@ -76,49 +69,49 @@ bool FtdiLink::openFirstMatchingDevice() {
   return deviceOpen_;
 }
 
-OpenResult FtdiLink::open(uint32_t readSize) {
-  if (deviceOpen_) close();
+OpenResult FtdiLink::open(uint32_t) {
+  close();
+  return openAndStream();
+}
+
+OpenResult FtdiLink::openAndStream() {
   if (context_ == nullptr && (context_ = ftdi_.newContext()) == nullptr) return fail(OpenResult::DeviceNotFound, 0);
   if (!openFirstMatchingDevice()) return OpenResult::DeviceNotFound;
   int error = ftdi_.setBitMode(context_, 0, BITMODE_RESET);
   if (error < 0) return fail(OpenResult::ResetModeFailed, error);
-  error = ftdi_.setReadChunkSize(context_, readChunkSize(readSize, ftdi_.maxPacketSize(context_)));
-  if (error < 0) return fail(OpenResult::TransferSizeFailed, error);
   error = ftdi_.setLatencyTimer(context_, kLatencyTimerMs);
   if (error < 0) return fail(OpenResult::TimeoutsFailed, error);
+  error = stream_.start(ftdi_.inEndpoint(context_));
+  if (error < 0) return fail(OpenResult::TransferSizeFailed, error);
   return fail(OpenResult::Opened, 0);
 }
 
-// A failure here shows at the next read: NotOpen when no device opened again.
-void FtdiLink::reopen(uint32_t readSize) {
-  close();
-  open(readSize);
+// The read size does not concern the transfers, so a flowing stream is left alone: closing
+// the device would lose at the chip whatever came while it was closed, tens of milliseconds of
+// stream against the 2 ms an FT232R holds. A failed or stopped one is opened afresh; a failure
+// then shows at the next read: NotOpen when no device opened again, once the bytes buffered
+// before have been read.
+void FtdiLink::reopen(uint32_t) {
+  if (stream_.isFlowing()) return;
+  stopAndCloseDevice();
+  openAndStream();
 }
 
 void FtdiLink::close() {
+  stopAndCloseDevice();
+  stream_.discardBuffered();
+}
+
+// The stream's transfers must all have come back before libftdi1 releases the device.
+void FtdiLink::stopAndCloseDevice() {
+  stream_.stop();
   if (!deviceOpen_) return;
   ftdi_.closeDevice(context_);
   deviceOpen_ = false;
 }
 
-// ftdi_read_data gives back whatever the chip had, and 0 when a transfer brought only the
-// chip's status bytes: an idle chip sends those once per latency period, so each idle poll
-// waits that long and the loop does not spin. The 3 s are counted here, across the polls.
 ReadResult FtdiLink::read(uint8_t* buffer, uint32_t count, uint32_t& received) {
   received = 0;
-  if (!deviceOpen_) return ReadResult::NotOpen;
-  const uint32_t start = clock_.milliseconds();
-  while (received < count) {
-    const uint32_t wanted = std::min<uint32_t>(count - received, INT_MAX);
-    int got = ftdi_.readData(context_, buffer + received, static_cast<int>(wanted));
-    if (got < 0 || static_cast<uint32_t>(got) > wanted) {
-      lastError_ = got < 0 ? got : 0;
-      received = 0;
-      return got < 0 ? ReadResult::ReadFailed : ReadResult::Overlong;
-    }
-    received += static_cast<uint32_t>(got);
-    if (clock_.milliseconds() - start >= kReadTimeoutMs) break;
-  }
-  lastError_ = 0;
-  return received == 0 ? ReadResult::TimedOut : ReadResult::BytesArrived;
+  if (!stream_.isStarted() && stream_.bufferedBytes() == 0) return ReadResult::NotOpen;
+  return stream_.read(buffer, count, received, clock_, lastError_);
 }

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 native_packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev libpng-dev
-                 libftdi1-dev qt6-base-dev clang libclang-rt-14-dev
+                 libftdi1-dev libusb-1.0-0-dev qt6-base-dev clang libclang-rt-14-dev
                  libavformat-dev libavcodec-dev libswscale-dev libavutil-dev)
 # The Debian package: dpkg-dev and file find its dependencies; ImageMagick draws its icons.
 package_packages=(dpkg-dev file imagemagick)

@@ -1,6 +1,6 @@
-// kestravu: the viewer's entry point. It reads --version, --help and a stream file to play from
-// the command line (and Qt's own options, such as -platform); the device and the settings file
-// are found alone.
+// kestravu: the viewer's entry point. It reads --version, --help, --record and a stream file to
+// play from the command line (and Qt's own options, such as -platform); the device and the
+// settings file are found alone.
 #include <QApplication>
 #include <QCommandLineParser>
 #include <cstdio>
@@ -34,6 +34,12 @@ int main(int argc, char** argv) {
       QStringLiteral("A recorded stream (.kvs) to play instead of the device, which is then not "
                      "needed."),
       QStringLiteral("[FILE]"));
+  const QCommandLineOption recordOption(
+      QStringLiteral("record"),
+      QStringLiteral("Records the device's stream into FILE from the start, as File > Record "
+                     "Stream does (FILE is replaced if it exists)."),
+      QStringLiteral("FILE"));
+  parser.addOption(recordOption);
   // Looked at before the application exists, so that they work without a display.
   parser.parse(commandLine(argc, argv));
   if (parser.isSet(QStringLiteral("version"))) parser.showVersion();
@@ -49,8 +55,14 @@ int main(int argc, char** argv) {
     std::fputs("kestravu: one stream file at most\n", stderr);
     return kExitStartupFailed;
   }
+  // A recording holds the device's stream alone.
+  if (!files.isEmpty() && parser.isSet(recordOption)) {
+    std::fputs("kestravu: --record records the device, not a stream file that plays\n", stderr);
+    return kExitStartupFailed;
+  }
   SteadyClock clock;
   std::unique_ptr<DeviceLink> link = makeLinuxLink(clock);
   return runViewer(*link, clock,
-                   {SettingsStore::defaultPath(), OutputFolders::standard(), files.value(0)});
+                   {SettingsStore::defaultPath(), OutputFolders::standard(), files.value(0),
+                    parser.value(recordOption)});
 }

@@ -158,6 +158,18 @@ void MainWindow::toggleRecording(bool on) {
   showRecordingState();
 }
 
+bool MainWindow::recordTo(const QString& path, QString& error) {
+  auto file = std::make_unique<QFile>(path);
+  if (!file->open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
+    error = QStringLiteral("%1: %2").arg(path, file->errorString());
+    return false;
+  }
+  link_.startRecording(std::move(file));
+  showRecordingState();
+  if (!link_.isRecording()) error = link_.failure();
+  return link_.isRecording();
+}
+
 void MainWindow::stopRecording() {
   if (!link_.stopRecording())
     showWarning(

@@ -49,6 +49,9 @@ class MainWindow final : public QMainWindow {
   // over and over; the device is closed. False, with the reason in `error`, when the file
   // cannot be read or holds no whole frame: what played goes on.
   bool openStream(const QString& path, QString& error);
+  // Records the device's stream into the file at `path`, replaced if it exists, as Record
+  // Stream does into a new file. False, with the reason in `error`, when it cannot be written.
+  bool recordTo(const QString& path, QString& error);
 
  signals:
   // The device failed or fell silent for the read time-out: the program ends. No more frames

@@ -31,6 +31,8 @@ constexpr char kErrorCaption[] = "エラー";
 
 constexpr StartupFailure kStreamFileFailed = {"ストリームファイルを再生できません",
                                               "Cannot play the stream file."};
+constexpr StartupFailure kRecordingFailed = {"ストリームを記録できません",
+                                             "Cannot record the stream."};
 
 int showStartupFailure(const StartupFailure& failure, const QString& detail = QString()) {
   QString text = QString::fromUtf8(failure.japanese);
@@ -100,6 +102,8 @@ int runViewer(DeviceLink& device, Clock& clock, const RunOptions& options) {
   QString error;
   if (playsFile && !window.openStream(options.streamFile, error))
     return showStartupFailure(kStreamFileFailed, error);
+  if (!options.recordFile.isEmpty() && !window.recordTo(options.recordFile, error))
+    return showStartupFailure(kRecordingFailed, error);
   // Quit and the close button end the loop by closing the last window; a failed device ends it
   // here, quietly, also while the dialog is open.
   QObject::connect(&window, &MainWindow::deviceFailed, qApp,

@@ -13,12 +13,14 @@ struct RunOptions {
   QString settingsPath;
   OutputFolders folders;
   QString streamFile;  // played instead of the device when not empty
+  QString recordFile;  // the device's stream is recorded into it from the start when not empty
 };
 
 // Loads the settings, opens the device (a failure is shown in a message box and ends the run
 // with kExitStartupFailed, the settings file untouched) or, given a stream file, plays that
-// without the device (a file that cannot be played ends the run the same way); shows the
-// window and runs the application's event loop until Quit, the close button, a failed device,
-// or SIGINT, SIGTERM or SIGHUP; then ends a recording, closes the device, saves the settings
-// and returns kExitNormal. A QApplication must exist.
+// without the device (a file that cannot be played ends the run the same way); given a record
+// file, starts recording into it (one that cannot be written ends the run the same way); shows
+// the window and runs the application's event loop until Quit, the close button, a failed
+// device, or SIGINT, SIGTERM or SIGHUP; then ends a recording, closes the device, saves the
+// settings and returns kExitNormal. A QApplication must exist.
 int runViewer(DeviceLink& device, Clock& clock, const RunOptions& options);

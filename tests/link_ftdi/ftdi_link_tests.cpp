@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <libusb.h>
 
 #include <string>
 #include <vector>
@@ -7,6 +8,7 @@
 #include "scripted_ftdi.h"
 #include "stream_reader.h"
 
+using ScriptedFtdi::packets;
 using ScriptedFtdi::script;
 using Calls = std::vector<std::string>;
 
@@ -19,10 +21,7 @@ Calls findCalls(std::initializer_list<std::string> perDevice) {
   return calls;
 }
 
-Calls configureCalls(unsigned int chunkBytes) {
-  return {"ftdi_set_bitmode 0 0", "ftdi_read_data_set_chunksize " + std::to_string(chunkBytes),
-          "ftdi_set_latency_timer 2"};
-}
+const Calls kConfigureCalls = {"ftdi_set_bitmode 0 0", "ftdi_set_latency_timer 2"};
 
 Calls joined(Calls first, const Calls& second) {
   first.insert(first.end(), second.begin(), second.end());
@@ -35,36 +34,39 @@ std::vector<uint8_t> counting(int size, int first = 0) {
   return bytes;
 }
 
-ScriptedFtdi::Poll data(std::vector<uint8_t> bytes) { return {0, std::move(bytes)}; }
-const ScriptedFtdi::Poll kIdle{};
+ScriptedFtdi::Completion data(const std::vector<uint8_t>& payload) { return {0, packets(payload)}; }
 
-// One KESTRAVU device on an FT232R, open and idle.
+// One KESTRAVU device on an FT232R, open, its stream running.
 class FtdiLinkTest : public ::testing::Test {
  protected:
+  static constexpr uint32_t kBufferBytes = 4096;
+
   FtdiLinkTest() { ScriptedFtdi::reset(); }
 
-  void openOneDevice(uint32_t readSize = 32) {
+  void openOneDevice() {
     script.devices = {{0x6001, "KESTRAVU"}};
-    ASSERT_EQ(link.open(readSize), OpenResult::Opened);
+    ASSERT_EQ(link.open(32), OpenResult::Opened);
     script.calls.clear();
   }
 
-  FtdiLink link{script.clock, ScriptedFtdi::functions()};
+  FtdiLink link{script.clock, ScriptedFtdi::functions(), ScriptedFtdi::usbFunctions(), kBufferBytes};
   uint8_t buffer[256] = {};
   uint32_t received = 0;
 };
 
 // ---- open ---------------------------------------------------------------------------------
 
-TEST_F(FtdiLinkTest, OpensTheDeviceNamedKestravuOnAnyDefaultProductIdAndConfiguresIt) {
+TEST_F(FtdiLinkTest, OpensTheDeviceNamedKestravuOnAnyDefaultProductIdConfiguresItAndQueuesItsTransfers) {
   script.devices = {{0x6001, "FT232R USB UART"}, {0x6014, "KESTRAVU", 0, 0, 512}, {0x6010, "KESTRAVU"}};
   EXPECT_EQ(link.open(32), OpenResult::Opened);
   EXPECT_EQ(script.calls, joined(joined({"ftdi_new"}, findCalls({"ftdi_usb_get_strings2 dev1",
                                                                   "ftdi_usb_get_strings2 dev2",
                                                                   "ftdi_usb_open_dev dev2"})),
-                                 configureCalls(512)));
+                                 kConfigureCalls));
   EXPECT_EQ(script.openDevice, 1);
   EXPECT_TRUE(link.isOpen());
+  // Whole packets of the high-speed endpoint, whatever the read size.
+  EXPECT_EQ(script.submits, Calls(BulkInStream::kTransfers, "0x81 4096"));
 }
 
 TEST_F(FtdiLinkTest, PassesOverDevicesThatCannotBeReadOrOpenedAndFailsWhenNoneIsLeft) {
@@ -95,100 +97,145 @@ TEST_F(FtdiLinkTest, AConfigurationFailureHasItsOwnResultAndTheDeviceStaysOpenUn
   struct Step {
     int ScriptedFtdi::Script::*error;
     OpenResult result;
+    int cancels;  // of the transfers queued before the one that failed
   };
-  const Step steps[] = {{&ScriptedFtdi::Script::bitModeError, OpenResult::ResetModeFailed},
-                        {&ScriptedFtdi::Script::chunkSizeError, OpenResult::TransferSizeFailed},
-                        {&ScriptedFtdi::Script::latencyError, OpenResult::TimeoutsFailed}};
+  const Step steps[] = {{&ScriptedFtdi::Script::bitModeError, OpenResult::ResetModeFailed, 0},
+                        {&ScriptedFtdi::Script::latencyError, OpenResult::TimeoutsFailed, 0},
+                        {&ScriptedFtdi::Script::submitError, OpenResult::TransferSizeFailed, 2}};
   for (size_t failing = 0; failing < 3; ++failing) {
     SCOPED_TRACE("failing step " + std::to_string(failing));
     ScriptedFtdi::reset();
     script.devices = {{0x6001, "KESTRAVU"}};
     script.*steps[failing].error = -1;
     {
-      FtdiLink failingLink(script.clock, ScriptedFtdi::functions());
+      FtdiLink failingLink(script.clock, ScriptedFtdi::functions(), ScriptedFtdi::usbFunctions());
       EXPECT_EQ(failingLink.open(32), steps[failing].result);
       EXPECT_EQ(failingLink.lastError(), -1);
-      EXPECT_EQ(script.calls.back(), configureCalls(64)[failing]);
+      EXPECT_EQ(script.calls.back(), kConfigureCalls[std::min<size_t>(failing, 1)]);
       EXPECT_EQ(script.openDevice, 0);
+      EXPECT_EQ(script.cancels, steps[failing].cancels);
+      EXPECT_EQ(script.allocated, 0);
+      EXPECT_EQ(failingLink.read(buffer, 32, received), ReadResult::NotOpen);
     }
     EXPECT_EQ(script.openDevice, -1);
     EXPECT_EQ(Calls(script.calls.end() - 2, script.calls.end()), (Calls{"ftdi_usb_close", "ftdi_free"}));
   }
 }
 
-TEST_F(FtdiLinkTest, ReadChunkIsTheReadSizeInWholePacketsOfTheEndpoint) {
-  const unsigned int cases[][3] = {{32, 64, 64}, {256, 512, 512}, {1, 64, 64}, {100, 64, 128}, {256, 64, 256}};
-  for (auto [readSize, packetBytes, chunkBytes] : cases) {
-    SCOPED_TRACE("read size " + std::to_string(readSize) + ", packets of " + std::to_string(packetBytes));
-    script.devices = {{0x6014, "KESTRAVU", 0, 0, packetBytes}};
-    script.calls.clear();
-    ASSERT_EQ(link.open(readSize), OpenResult::Opened);
-    EXPECT_EQ(script.calls.end()[-2], "ftdi_read_data_set_chunksize " + std::to_string(chunkBytes));
-    link.close();
-  }
-}
-
-TEST_F(FtdiLinkTest, ReopenClosesAndOpensWithTheNewSizeAndAFailedReopenShowsAtTheNextRead) {
-  openOneDevice(32);
+// The read size does not concern the transfers: a reopen loses nothing while the stream flows.
+// After a failure the device is closed, once every transfer is back, and opened again.
+TEST_F(FtdiLinkTest, AReopenLeavesAFlowingStreamAloneAndOpensAfreshAfterAFailureServingWhatCameFirst) {
+  script.completions = {data(counting(20))};
+  openOneDevice();
+  ScriptedFtdi::settle();
   link.reopen(100);
-  EXPECT_EQ(script.calls, joined(joined({"ftdi_usb_close"}, findCalls({"ftdi_usb_get_strings2 dev1",
-                                                                         "ftdi_usb_open_dev dev1"})),
-                                 configureCalls(128)));
+  ScriptedFtdi::complete({data(counting(5, 20))});
+  ASSERT_EQ(link.read(buffer, 25, received), ReadResult::BytesArrived);
+  EXPECT_EQ(std::vector<uint8_t>(buffer, buffer + received), counting(25));
+  EXPECT_EQ(script.calls, Calls{});
+  EXPECT_EQ(script.cancels, 0);
 
+  ScriptedFtdi::complete({data(counting(5, 25)), {LIBUSB_TRANSFER_STALL, {}}});
+  ScriptedFtdi::settle();
   script.devices[0].openError = -4;  // unplugged in between
   link.reopen(32);
+  EXPECT_EQ(script.calls, joined({"ftdi_usb_close"}, findCalls({"ftdi_usb_get_strings2 dev1",
+                                                               "ftdi_usb_open_dev dev1"})));
+  EXPECT_EQ(script.cancels, BulkInStream::kTransfers - 1);
+  EXPECT_EQ(script.transfersAtClose, 0);
   StreamReader reader(link);
   uint8_t byte = 0;
+  for (int i = 25; i < 30; ++i) {
+    ASSERT_EQ(reader.nextByte(byte), 0);
+    EXPECT_EQ(byte, i);
+  }
   EXPECT_EQ(reader.nextByte(byte), 1);
   EXPECT_EQ(reader.lastRefill(), ReadResult::NotOpen);
 }
 
 // ---- read ---------------------------------------------------------------------------------
 
-TEST_F(FtdiLinkTest, ReadPollsThroughIdleAnswersAndAsksOnlyForWhatIsMissing) {
+TEST_F(FtdiLinkTest, TheStreamStripsTheStatusBytesOfEveryPacketAndQueuesEachTransferAgain) {
+  const std::vector<uint8_t> stream = counting(196 + 496);
+  const std::vector<uint8_t> firstPart(stream.begin(), stream.begin() + 196), rest(stream.begin() + 196, stream.end());
+  ASSERT_EQ(packets(firstPart).size(), 3 * 64 + 12u);  // three whole packets and a short one
+  ASSERT_EQ(packets(rest).size(), 512u);
+  script.completions = {{0, packets(firstPart)}, {0, {0x01, 0x60}}, {0, packets(rest)}};
   openOneDevice();
-  script.polls = {kIdle, kIdle, kIdle, data(counting(10)), kIdle, data(counting(40, 10))};
-  EXPECT_EQ(link.read(buffer, 32, received), ReadResult::BytesArrived);
-  EXPECT_EQ(received, 32u);
-  EXPECT_EQ(std::vector<uint8_t>(buffer, buffer + 32), counting(32));
-  EXPECT_EQ(script.readSizes, (std::vector<int>{32, 32, 32, 32, 22, 22}));
-  EXPECT_EQ(script.clock.now, 6 * script.pollMs);
+  std::vector<uint8_t> got;
+  while (got.size() < stream.size()) {
+    const uint32_t wanted = std::min<uint32_t>(200, static_cast<uint32_t>(stream.size() - got.size()));
+    ASSERT_EQ(link.read(buffer, wanted, received), ReadResult::BytesArrived);
+    ASSERT_EQ(received, wanted);
+    got.insert(got.end(), buffer, buffer + received);
+  }
+  EXPECT_EQ(got, stream);
+  ScriptedFtdi::settle();
+  EXPECT_EQ(script.submits, Calls(BulkInStream::kTransfers + 3, "0x81 512"));
+  EXPECT_EQ(link.stream().droppedBytes(), 0u);
 }
 
 // The clock starts just short of wrapping around, as the system tick count does.
 TEST_F(FtdiLinkTest, ReadEndsAtTheDeadlineWithWhatCameAndTheReaderServesItThenFails) {
-  openOneDevice();
   script.clock.now = 0xFFFFFFFFu - 1000;
   const uint32_t start = script.clock.now;
-  script.polls = {data(counting(10))};
+  script.completions = {data(counting(10))};
+  openOneDevice();
   StreamReader reader(link);
   uint8_t byte = 0;
   for (int i = 0; i < 10; ++i) {
     ASSERT_EQ(reader.nextByte(byte), 0);
     EXPECT_EQ(byte, i);
   }
-  EXPECT_EQ(script.clock.now - start, DeviceLink::kReadTimeoutMs);
-  EXPECT_EQ(script.readSizes.size(), DeviceLink::kReadTimeoutMs / script.pollMs);
-  EXPECT_EQ(script.readSizes[1], 22);
+  EXPECT_GE(script.clock.now - start, DeviceLink::kReadTimeoutMs);
 
   EXPECT_EQ(reader.nextByte(byte), 1);
   EXPECT_EQ(reader.lastRefill(), ReadResult::TimedOut);
-  EXPECT_EQ(script.clock.now - start, 2 * DeviceLink::kReadTimeoutMs);
+  EXPECT_GE(script.clock.now - start, 2 * DeviceLink::kReadTimeoutMs);
 }
 
-TEST_F(FtdiLinkTest, UnpluggingFailsTheReadAndTheReaderAndSoDoesAnOverlongCount) {
+// Like the chip, the buffer drops the newest bytes, so what it holds stays unbroken up to the gap.
+TEST_F(FtdiLinkTest, BytesThatFindTheBufferFullAreDroppedCountedAndReportedOncePerEpisode) {
+  script.devices = {{0x6001, "KESTRAVU"}};
+  script.completions = {data(counting(62)), data(counting(62, 62)), data(counting(62, 124))};
+  FtdiLink small(script.clock, ScriptedFtdi::functions(), ScriptedFtdi::usbFunctions(), 100);
+  testing::internal::CaptureStderr();
+  ASSERT_EQ(small.open(32), OpenResult::Opened);
+  ScriptedFtdi::settle();
+  EXPECT_EQ(small.stream().droppedBytes(), 86u);
+  ASSERT_EQ(small.read(buffer, 100, received), ReadResult::BytesArrived);
+  EXPECT_EQ(std::vector<uint8_t>(buffer, buffer + received), counting(100));
+
+  ScriptedFtdi::complete({data(counting(62, 200)), data(counting(10, 262))});  // fit: the episode ends
+  ScriptedFtdi::settle();
+  ASSERT_EQ(small.read(buffer, 72, received), ReadResult::BytesArrived);
+  EXPECT_EQ(std::vector<uint8_t>(buffer, buffer + received), counting(72, 200));
+
+  ScriptedFtdi::complete({data(counting(62)), data(counting(62))});  // still going on at close
+  ScriptedFtdi::settle();
+  small.close();
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "kestravu: the device's stream came faster than it was read; 86 bytes were dropped\n"
+            "kestravu: the device's stream came faster than it was read; 24 bytes were dropped\n");
+  EXPECT_EQ(small.stream().droppedBytes(), 110u);
+}
+
+TEST_F(FtdiLinkTest, UnpluggingFailsTheReadAfterTheBytesThatCameBeforeAndCancelsTheOtherTransfers) {
+  script.completions = {data(counting(40)), {LIBUSB_TRANSFER_NO_DEVICE, {}}};
   openOneDevice();
-  script.polls = {data(counting(32)), data(counting(5)), {-4, {}}};
   StreamReader reader(link);
   uint8_t byte = 0;
-  for (int i = 0; i < 32; ++i) ASSERT_EQ(reader.nextByte(byte), 0);
+  for (int i = 0; i < 40; ++i) {
+    ASSERT_EQ(reader.nextByte(byte), 0);
+    EXPECT_EQ(byte, i);
+  }
   EXPECT_EQ(reader.nextByte(byte), 1);
   EXPECT_EQ(reader.lastRefill(), ReadResult::ReadFailed);
-  EXPECT_EQ(link.lastError(), -4);
-
-  script.polls = {data(counting(5)), {40, {}}};
-  EXPECT_EQ(link.read(buffer, 32, received), ReadResult::Overlong);
-  EXPECT_EQ(received, 0u);
+  EXPECT_EQ(link.lastError(), LIBUSB_ERROR_NO_DEVICE);
+  ScriptedFtdi::settle();
+  EXPECT_EQ(script.cancels, BulkInStream::kTransfers - 1);
+  link.close();
+  EXPECT_EQ(script.transfersAtClose, 0);
 }
 
 }  // namespace

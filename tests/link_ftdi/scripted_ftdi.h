@@ -1,9 +1,13 @@
-// A scripted stand-in for the libftdi1 calls of FtdiLink. It lists the devices a test sets up,
-// records every call but the reads in order, returns the codes a test sets, and answers reads
-// from a list of polls, each of which moves the test's clock on as a real poll takes time.
+// A scripted stand-in for the libftdi1 and libusb calls of FtdiLink. It lists the devices a
+// test sets up, records the libftdi1 calls in order, returns the codes a test sets, and
+// completes the stream's transfers, on the stream's own thread, from a list of completions;
+// while it has none, each wait for events moves the test's clock on, as an idle chip's
+// answers take time.
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <deque>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -12,10 +16,17 @@
 
 namespace ScriptedFtdi {
 
+// Moved by the stream's thread too, hence atomic.
 class ManualClock final : public Clock {
  public:
+  ManualClock() = default;
+  ManualClock(const ManualClock& other) : now(other.now.load()) {}
+  ManualClock& operator=(const ManualClock& other) {
+    now = other.now.load();
+    return *this;
+  }
   uint32_t milliseconds() override { return now; }
-  uint32_t now = 0;
+  std::atomic<uint32_t> now{0};
 };
 
 struct Device {
@@ -26,11 +37,10 @@ struct Device {
   unsigned int packetBytes = 64;
 };
 
-// One ftdi_read_data answer: `code` when it is not 0 (an error, or a count claimed without
-// bytes); otherwise the bytes, as many as were asked for, the rest left for the next poll. A
-// poll with neither is an idle chip's answer.
-struct Poll {
-  int code = 0;
+// One bulk IN transfer coming back: its libusb_transfer_status, and the bytes the chip sent,
+// packets with their status bytes at the front.
+struct Completion {
+  int status = 0;  // LIBUSB_TRANSFER_COMPLETED
   std::vector<uint8_t> bytes;
 };
 
@@ -38,20 +48,38 @@ struct Script {
   std::vector<Device> devices;
   int findAllError = 0;
   int bitModeError = 0;
-  int chunkSizeError = 0;
   int latencyError = 0;
-  std::deque<Poll> polls;  // idle answers once these run out
-  uint32_t pollMs = 2;     // added to the clock by every poll, like one latency period
+  int submitError = 0;     // returned by the submitErrorAt-th libusb_submit_transfer (from 1)
+  int submitErrorAt = 3;
+  uint32_t idleMs = 20;    // added to the clock by each wait for events that completes nothing
 
   ManualClock clock;
-  std::vector<std::string> calls;  // e.g. "ftdi_usb_open_dev dev2"; reads are in readSizes
-  std::vector<int> readSizes;      // the size asked in each ftdi_read_data
+  std::vector<std::string> calls;  // libftdi1's, e.g. "ftdi_usb_open_dev dev2"
   int openDevice = -1;             // index into devices, -1 while none is open
-};
+  int transfersAtClose = -1;       // transfers allocated and not yet freed at ftdi_usb_close
 
+  // Also used by the stream's thread: set before the device opens, or through complete(), and
+  // read once settle() has returned.
+  std::deque<Completion> completions;
+  std::deque<libusb_transfer*> queued;  // submitted and not back yet, oldest first
+  std::set<libusb_transfer*> cancelled;
+  std::vector<std::string> submits;     // e.g. "0x81 512": endpoint and length
+  int cancels = 0;
+  int allocated = 0;  // and not yet freed
+  int handedOut = 0;  // completions handed to the stream
+  int finished = 0;   // of those, the callbacks that have returned
+};
 extern Script script;
 
 void reset();
 const FtdiFunctions& functions();
+const UsbFunctions& usbFunctions();
+// Adds completions while the stream runs.
+void complete(std::initializer_list<Completion> completions);
+// Waits until every completion has been handed to the stream and dealt with.
+void settle();
+
+// The chip's bytes for `payload`: packets of `packetBytes`, each led by the 2 status bytes.
+std::vector<uint8_t> packets(const std::vector<uint8_t>& payload, unsigned int packetBytes = 64);
 
 }  // namespace ScriptedFtdi

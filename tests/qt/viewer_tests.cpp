@@ -42,11 +42,13 @@ void writeFile(const QString& path, const QByteArray& content) {
   file.write(content);
 }
 
-int runProgram(const QString& settingsPath, const QString& streamFile = QString()) {
+int runProgram(const QString& settingsPath, const QString& streamFile = QString(),
+               const QString& recordFile = QString()) {
   SteadyClock clock;
   std::unique_ptr<DeviceLink> link = makeLinuxLink(clock);
   return runViewer(*link, clock,
-                   {settingsPath, foldersIn(QFileInfo(settingsPath).absolutePath()), streamFile});
+                   {settingsPath, foldersIn(QFileInfo(settingsPath).absolutePath()), streamFile,
+                    recordFile});
 }
 
 // The warning the window shows beside the picture, if one is shown.
@@ -376,15 +378,19 @@ void ViewerTests::settingsFile() {
 
 void ViewerTests::record_data() {
   QTest::addColumn<QString>("ending");
-  for (const char* ending : {"stop", "quit", "close", "terminated", "unplugged", "silent"})
+  for (const char* ending : {"stop", "quit", "close", "terminated", "unplugged", "silent", "launch"})
     QTest::newRow(ending) << QString::fromLatin1(ending);
 }
 
 // Recorded while the device plays a known stream, the file holds exactly the bytes the device
 // delivered from Record on, to the last read before the recording ended, however it ended:
-// Stop, Quit, the close button, a signal, the device unplugged, or its stream at an end.
+// Stop, Quit, the close button, a signal, the device unplugged, or its stream at an end. Started
+// at launch into a given file, it holds the stream from the first byte read, the file replaced.
 void ViewerTests::record() {
   QFETCH(QString, ending);
+  const bool atLaunch = ending == "launch";
+  const QString givenFile = scratch_.filePath("given.kvs");
+  writeFile(givenFile, "an older file");
   const QString stream = patternStream(scratch_.path(), 60);
   const QByteArray streamBytes = readFile(stream);
   const QString log = scratch_.filePath("driver.log");
@@ -396,8 +402,8 @@ void ViewerTests::record() {
   int readsBefore = -1, readsAtStop = -1;
   bool shown = false;
   whenMainWindowShown([&](MainWindow* window) {
-    readsBefore = logLines(log).size();
-    action(window, "&Record Stream")->trigger();
+    readsBefore = atLaunch ? 0 : logLines(log).size();
+    if (!atLaunch) action(window, "&Record Stream")->trigger();
     shown = action(window, "&Record Stream")->isChecked() &&
             window->menuBar()->cornerWidget()->isVisible();
     QTimer::singleShot(600, window, [&, window] {
@@ -408,25 +414,37 @@ void ViewerTests::record() {
         QTimer::singleShot(200, window, &QWidget::close);
       }
       if (ending == "quit") action(window, "&Quit")->trigger();
-      if (ending == "close") window->close();
+      if (ending == "close" || atLaunch) window->close();
       if (ending == "terminated") std::raise(SIGTERM);
     });
   });
-  QCOMPARE(runProgram(scratch_.filePath("KESTRAVU.ini")), kExitNormal);
+  QCOMPARE(runProgram(scratch_.filePath("KESTRAVU.ini"), {}, atLaunch ? givenFile : QString()),
+           kExitNormal);
   QVERIFY(shown);
 
   const QStringList lines = logLines(log);
   if (readsAtStop < 0) readsAtStop = lines.size();
   const qint64 offset = deliveredBytes(lines.mid(0, readsBefore));
   const qint64 length = deliveredBytes(lines.mid(readsBefore, readsAtStop - readsBefore));
-  const QString recording = onlyFile(foldersIn(scratch_.path()).videos);
-  QVERIFY(QFileInfo(recording).fileName().contains(
-      QRegularExpression("^kestravu-\\d{8}-\\d{6}\\.kvs$")));
+  const QString recording = atLaunch ? givenFile : onlyFile(foldersIn(scratch_.path()).videos);
+  QVERIFY(atLaunch || QFileInfo(recording).fileName().contains(
+                          QRegularExpression("^kestravu-\\d{8}-\\d{6}\\.kvs$")));
   QVERIFY(length > 0);
   QCOMPARE(QFileInfo(recording).size(), length);
   QVERIFY(readFile(recording) == loopedSlice(streamBytes, offset, length));
   if (ending == "unplugged") QCOMPARE(offset + length, unplugAfter);
   if (ending == "silent") QCOMPARE(offset + length, qint64(streamBytes.size()));
+  if (!atLaunch) return;
+
+  // A file that cannot be written ends the start.
+  const QString unwritable = scratch_.filePath("missing/given.kvs");
+  QString text;
+  whenModalShown([&](QWidget* widget) {
+    if (auto* box = qobject_cast<QMessageBox*>(widget)) text = box->text();
+    widget->close();
+  });
+  QCOMPARE(runProgram(scratch_.filePath("KESTRAVU.ini"), {}, unwritable), kExitStartupFailed);
+  QVERIFY2(text.contains(unwritable), qPrintable(text));
 }
 
 // A folder that cannot be made, then a full disk (a file size limit): a message beside the

@@ -1,0 +1,255 @@
+#include "bulk_in_stream.h"
+
+#include <libusb.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// A read that waits rechecks the caller's clock this often, so that the read time-out is
+// counted on that clock, as every other link counts it.
+constexpr uint32_t kWaitSliceMs = 50;
+// How long the event thread waits in libusb before it looks whether anything is still queued.
+constexpr long kEventWaitUs = 100000;
+
+int errorOf(libusb_transfer_status status) {
+  switch (status) {
+    case LIBUSB_TRANSFER_TIMED_OUT:
+      return LIBUSB_ERROR_TIMEOUT;
+    case LIBUSB_TRANSFER_STALL:
+      return LIBUSB_ERROR_PIPE;
+    case LIBUSB_TRANSFER_NO_DEVICE:
+      return LIBUSB_ERROR_NO_DEVICE;
+    case LIBUSB_TRANSFER_OVERFLOW:
+      return LIBUSB_ERROR_OVERFLOW;
+    default:
+      return LIBUSB_ERROR_IO;
+  }
+}
+
+}  // namespace
+
+const UsbFunctions& libusbFunctions() {
+  static const UsbFunctions functions = [] {
+    UsbFunctions table;
+    table.allocTransfer = libusb_alloc_transfer;
+    table.freeTransfer = libusb_free_transfer;
+    table.submitTransfer = libusb_submit_transfer;
+    table.cancelTransfer = libusb_cancel_transfer;
+    table.handleEvents = libusb_handle_events_timeout_completed;
+    return table;
+  }();
+  return functions;
+}
+
+BulkInStream::BulkInStream(const UsbFunctions& usb, uint32_t bufferBytes) : usb_(usb), buffer_(bufferBytes) {
+  for (Slot& slot : slots_) slot.stream = this;
+}
+
+// No time-out on the transfers: an idle chip still answers once per latency period with its
+// status bytes, so a transfer that never ends means a device that has gone, which the read
+// time-out reports.
+int BulkInStream::start(const UsbEndpoint& endpoint) {
+  stop();
+  context_ = endpoint.context;
+  packetBytes_ = endpoint.packetBytes != 0 ? endpoint.packetBytes : kFullSpeedPacketBytes;
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = false;
+    error_ = 0;
+  }
+  int error = 0;
+  for (Slot& slot : slots_) {
+    slot.transfer = usb_.allocTransfer(0);
+    if (slot.transfer == nullptr) {
+      error = LIBUSB_ERROR_NO_MEM;
+      break;
+    }
+    slot.bytes.assign(std::size_t{packetBytes_} * kPacketsPerTransfer, 0);
+    libusb_fill_bulk_transfer(slot.transfer, endpoint.device, endpoint.address, slot.bytes.data(),
+                              static_cast<int>(slot.bytes.size()), onTransferDone, &slot, 0);
+    const std::lock_guard<std::mutex> lock(mutex_);
+    error = usb_.submitTransfer(slot.transfer);
+    if (error < 0) break;
+    slot.queued = true;
+    ++queued_;
+  }
+  if (error < 0) {
+    cancelQueued();
+    handleEventsUntilNoneQueued();
+    freeTransfers();
+    return error;
+  }
+  events_ = std::thread(&BulkInStream::handleEventsUntilNoneQueued, this);
+  started_ = true;
+  return 0;
+}
+
+void BulkInStream::stop() {
+  if (!started_) return;
+  cancelQueued();
+  events_.join();
+  freeTransfers();
+  started_ = false;
+  uint64_t unreported = 0;
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    unreported = endedEpisode_ + droppedInEpisode_;
+    endedEpisode_ = droppedInEpisode_ = 0;
+  }
+  reportDropped(unreported);
+}
+
+void BulkInStream::discardBuffered() {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  head_ = size_ = 0;
+}
+
+// A transfer whose completion is already on its way cannot be cancelled any more; it comes
+// back completed and is not queued again.
+void BulkInStream::cancelQueued() {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  stopping_ = true;
+  for (Slot& slot : slots_)
+    if (slot.queued) usb_.cancelTransfer(slot.transfer);
+}
+
+// The completions, cancellations included, are delivered here, on the stream's own thread
+// while it runs; it ends when no transfer is left queued.
+void BulkInStream::handleEventsUntilNoneQueued() {
+  for (;;) {
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      if (queued_ == 0) return;
+    }
+    timeval wait = {0, kEventWaitUs};
+    usb_.handleEvents(context_, &wait, nullptr);
+  }
+}
+
+void BulkInStream::freeTransfers() {
+  for (Slot& slot : slots_) {
+    if (slot.transfer != nullptr) usb_.freeTransfer(slot.transfer);
+    slot.transfer = nullptr;
+    slot.bytes = {};
+  }
+}
+
+void BulkInStream::onTransferDone(libusb_transfer* transfer) {
+  Slot& slot = *static_cast<Slot*>(transfer->user_data);
+  slot.stream->finish(slot);
+}
+
+// A failed transfer (unplugged, stalled) ends the stream: the others are cancelled rather than
+// left to fail one by one, and nothing is queued again.
+void BulkInStream::finish(Slot& slot) {
+  libusb_transfer& transfer = *slot.transfer;
+  uint64_t episodeEnded = 0;
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (transfer.status == LIBUSB_TRANSFER_COMPLETED) {
+      takePayload(transfer.buffer, transfer.actual_length);
+      std::swap(episodeEnded, endedEpisode_);
+    } else if (transfer.status != LIBUSB_TRANSFER_CANCELLED && error_ == 0) {
+      error_ = errorOf(transfer.status);
+    }
+    bool queuedAgain = false;
+    if (transfer.status == LIBUSB_TRANSFER_COMPLETED && !stopping_ && error_ == 0) {
+      const int error = usb_.submitTransfer(&transfer);
+      if (error < 0) error_ = error;
+      queuedAgain = error == 0;
+    }
+    if (!queuedAgain) {
+      slot.queued = false;
+      --queued_;
+    }
+    if (error_ != 0 && !stopping_) {
+      stopping_ = true;
+      for (Slot& other : slots_)
+        if (other.queued) usb_.cancelTransfer(other.transfer);
+    }
+  }
+  arrived_.notify_all();
+  reportDropped(episodeEnded);
+}
+
+// A transfer of several packets has the chip's status bytes at the start of each packet; the
+// last packet may be short.
+void BulkInStream::takePayload(const unsigned char* bytes, int length) {
+  for (int offset = 0; offset < length; offset += static_cast<int>(packetBytes_)) {
+    const int packet = std::min(length - offset, static_cast<int>(packetBytes_));
+    if (packet > static_cast<int>(kStatusBytes))
+      push(bytes + offset + kStatusBytes, static_cast<uint32_t>(packet) - kStatusBytes);
+  }
+}
+
+// Like the chip, the buffer drops what finds it full, so what it holds stays one unbroken
+// piece of the stream up to the gap. An episode of drops ends when a payload fits whole again.
+void BulkInStream::push(const unsigned char* bytes, uint32_t length) {
+  const uint32_t capacity = static_cast<uint32_t>(buffer_.size());
+  const uint32_t kept = std::min(length, capacity - size_);
+  const uint32_t tail = (head_ + size_) % capacity;
+  const uint32_t first = std::min(kept, capacity - tail);
+  std::memcpy(buffer_.data() + tail, bytes, first);
+  std::memcpy(buffer_.data(), bytes + first, kept - first);
+  size_ += kept;
+  dropped_ += length - kept;
+  droppedInEpisode_ += length - kept;
+  if (kept == length && droppedInEpisode_ != 0) {
+    endedEpisode_ += droppedInEpisode_;
+    droppedInEpisode_ = 0;
+  }
+}
+
+uint32_t BulkInStream::take(uint8_t* buffer, uint32_t count) {
+  const uint32_t capacity = static_cast<uint32_t>(buffer_.size());
+  const uint32_t taken = std::min(count, size_);
+  const uint32_t first = std::min(taken, capacity - head_);
+  std::memcpy(buffer, buffer_.data() + head_, first);
+  std::memcpy(buffer + first, buffer_.data(), taken - first);
+  head_ = (head_ + taken) % capacity;
+  size_ -= taken;
+  return taken;
+}
+
+void BulkInStream::reportDropped(uint64_t bytes) {
+  if (bytes == 0) return;
+  std::fprintf(stderr, "kestravu: the device's stream came faster than it was read; %llu bytes were dropped\n",
+               static_cast<unsigned long long>(bytes));
+}
+
+ReadResult BulkInStream::read(uint8_t* buffer, uint32_t count, uint32_t& received, Clock& clock, int& error) {
+  received = 0;
+  error = 0;
+  const uint32_t start = clock.milliseconds();
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    received += take(buffer + received, count - received);
+    if (received == count || error_ != 0 || !started_) break;
+    const uint32_t waited = clock.milliseconds() - start;
+    if (waited >= DeviceLink::kReadTimeoutMs) break;
+    arrived_.wait_for(lock, std::chrono::milliseconds(std::min(DeviceLink::kReadTimeoutMs - waited, kWaitSliceMs)));
+  }
+  if (received > 0) return ReadResult::BytesArrived;
+  if (error_ == 0) return ReadResult::TimedOut;
+  error = error_;
+  return ReadResult::ReadFailed;
+}
+
+bool BulkInStream::isFlowing() const {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  return started_ && error_ == 0;
+}
+
+uint32_t BulkInStream::bufferedBytes() const {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  return size_;
+}
+
+uint64_t BulkInStream::droppedBytes() const {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  return dropped_;
+}
