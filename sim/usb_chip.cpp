@@ -50,6 +50,7 @@ void UsbChip::advanceTo(Clock::time_point now) {
   const Clock::duration target = now - start_;
   while (now_ + kStep <= target) {
     now_ += kStep;
+    serveTransfer(now_);  // a waiting transfer takes what is there before more arrives
     arrive(now_);
     serveTransfer(now_);
   }
