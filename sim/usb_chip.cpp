@@ -13,6 +13,13 @@ bool StreamSource::load(std::string& error) {
   if (file.empty()) {
     pattern_.reset(new TestPattern());
     patternFrame_.resize(kMaxEncodedFrameBytes);
+    if (bytesPerSecond == 0) {
+      TestPattern sample;
+      uint64_t bytes = 0;
+      for (uint32_t frame = 0; frame < 2 * kPatternKeyFrameInterval; ++frame)
+        bytes += nextPatternFrame(sample, patternFrame_.data());
+      bytesPerSecond = static_cast<uint32_t>(bytes * framesPerSecond / (2 * kPatternKeyFrameInterval));
+    }
     return true;
   }
   FILE* stream = std::fopen(file.c_str(), "rb");
@@ -24,8 +31,17 @@ bool StreamSource::load(std::string& error) {
   size_t got;
   while ((got = std::fread(chunk, 1, sizeof chunk, stream)) > 0) fileBytes_.insert(fileBytes_.end(), chunk, chunk + got);
   std::fclose(stream);
-  if (fileBytes_.empty()) error = file + ": empty";
-  return !fileBytes_.empty();
+  if (fileBytes_.empty()) {
+    error = file + ": empty";
+    return false;
+  }
+  if (bytesPerSecond == 0) {
+    uint64_t frames = 0;
+    for (size_t offset = 0; offset < fileBytes_.size(); ++frames)
+      offset = FrameFormat::frameEnd(fileBytes_.data(), fileBytes_.size(), offset);
+    bytesPerSecond = static_cast<uint32_t>(fileBytes_.size() * framesPerSecond / frames);
+  }
+  return true;
 }
 
 bool StreamSource::nextFrame(const uint8_t*& bytes, size_t& size) {
@@ -56,7 +72,7 @@ void UsbChip::advanceTo(Clock::time_point now) {
   }
 }
 
-// Frame after frame, each frame's bytes arrive evenly over its period.
+// Frame after frame, byte after byte, at the source's rate.
 void UsbChip::arrive(Clock::duration at) {
   while (!silent_ && at < settings_.stopAt) {
     if (frameArrived_ == frameSize_) {
@@ -67,11 +83,8 @@ void UsbChip::arrive(Clock::duration at) {
         return;
       }
       frameArrived_ = 0;
-      framePeriod_ = source_.bytesPerSecond > 0
-                         ? std::chrono::duration_cast<Clock::duration>(std::chrono::nanoseconds(
-                               frameSize_ * 1000000000ull / source_.bytesPerSecond))
-                         : std::chrono::duration_cast<Clock::duration>(
-                               std::chrono::nanoseconds(1000000000ull / source_.framesPerSecond));
+      framePeriod_ = std::chrono::duration_cast<Clock::duration>(
+          std::chrono::nanoseconds(frameSize_ * 1000000000ull / source_.bytesPerSecond));
     }
     const auto elapsed = at - frameStart_;
     const size_t due = elapsed >= framePeriod_ ? frameSize_

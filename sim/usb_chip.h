@@ -19,8 +19,10 @@
 #include "test_pattern.h"
 
 // Where the stream comes from and how fast: the test pattern, or a stream file played once (then
-// silence) or looped; frames at `framesPerSecond`, each frame's bytes spread evenly over its
-// period, or, when `bytesPerSecond` is set, every byte at that constant rate.
+// silence) or looped, at a constant byte rate, as a serial line delivers it: `bytesPerSecond`,
+// or, left 0, the stream's mean frame size times `framesPerSecond` (for the pattern, the mean of
+// its first two key-frame intervals), so that frames come at that rate on average. A key frame
+// is then no burst that no chip could take in.
 struct StreamSource {
   std::string file;  // empty: the test pattern
   bool loop = false;

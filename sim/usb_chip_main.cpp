@@ -29,8 +29,8 @@ constexpr const char* kUsage =
     "  --buffer BYTES    the chip's receive buffer (256; 1024 high speed)\n"
     "  --stream FILE     send a stream file once (the test pattern by default)\n"
     "  --loop            send the stream file over and over\n"
-    "  --fps N           frames a second (60), each frame's bytes spread over its period\n"
-    "  --rate BYTES      a constant rate in bytes a second instead\n"
+    "  --fps N           frames a second on average (60): sets the byte rate\n"
+    "  --rate BYTES      the byte rate itself, in bytes a second\n"
     "  --stop-at S       the stream stops after S seconds; the device stays\n"
     "  --stall-at S      bulk IN stalls after S seconds\n"
     "  --unplug-at S     unplugged after S seconds (or at SIGUSR1)\n"
@@ -43,7 +43,6 @@ struct Options {
   DeviceIdentity identity;
   StreamSource source;
   UsbChip::Settings chip;
-  bool bufferGiven = false, pidGiven = false;
   double unplugAt = -1;
   std::string logPath, sentPath;
 };
@@ -53,6 +52,8 @@ UsbChip::Clock::duration seconds(double value) {
 }
 
 bool parse(int argc, char** argv, Options& options) {
+  options.chip.bufferBytes = 0;
+  options.identity.productId = 0;
   for (int i = 1; i < argc; ++i) {
     const std::string name = argv[i];
     if (name == "--high-speed") { options.identity.highSpeed = true; continue; }
@@ -64,12 +65,12 @@ bool parse(int argc, char** argv, Options& options) {
     const bool isNumber = *end == '\0' && number >= 0;
     if (name == "--product") options.identity.product = value;
     else if (name == "--serial") options.identity.serial = value;
-    else if (name == "--pid") options.identity.productId = static_cast<uint16_t>(std::strtoul(value.c_str(), nullptr, 16)), options.pidGiven = true;
+    else if (name == "--pid") options.identity.productId = static_cast<uint16_t>(std::strtoul(value.c_str(), nullptr, 16));
     else if (name == "--stream") options.source.file = value;
     else if (name == "--log") options.logPath = value;
     else if (name == "--sent") options.sentPath = value;
     else if (!isNumber) return false;
-    else if (name == "--buffer") options.chip.bufferBytes = static_cast<uint32_t>(number), options.bufferGiven = true;
+    else if (name == "--buffer") options.chip.bufferBytes = static_cast<uint32_t>(number);
     else if (name == "--fps") options.source.framesPerSecond = static_cast<uint32_t>(number);
     else if (name == "--rate") options.source.bytesPerSecond = static_cast<uint32_t>(number);
     else if (name == "--stop-at") options.chip.stopAt = seconds(number);
@@ -77,12 +78,12 @@ bool parse(int argc, char** argv, Options& options) {
     else if (name == "--unplug-at") options.unplugAt = number;
     else return false;
   }
-  if (options.identity.highSpeed) {
-    options.chip.packetBytes = 512;
-    if (!options.bufferGiven) options.chip.bufferBytes = 1024;
-    if (!options.pidGiven) options.identity.productId = 0x6014;
-  }
-  return options.chip.bufferBytes > 0;
+  // Unset (0), they follow the chip: an FT232R at full speed, an FT232H at high speed.
+  const bool high = options.identity.highSpeed;
+  if (high) options.chip.packetBytes = 512;
+  if (options.chip.bufferBytes == 0) options.chip.bufferBytes = high ? 1024 : 256;
+  if (options.identity.productId == 0) options.identity.productId = high ? 0x6014 : 0x6001;
+  return true;
 }
 
 bool writeSysfs(const std::string& file, const std::string& text) {
@@ -137,7 +138,8 @@ int serve(const Options& options, StreamSource& source, FILE* log, FILE* sent) {
     return 1;
   }
   ::close(pair[1]);  // the kernel holds its own reference
-  std::fprintf(log, "attached port=%d product=%s\n", port, options.identity.product.c_str());
+  std::fprintf(log, "attached port=%d product=%s buffer=%u rate=%u bytes/s\n", port, options.identity.product.c_str(),
+               options.chip.bufferBytes, source.bytesPerSecond);
   UsbChip chip(source, options.chip, start, log, sent);
   UsbipDevice device(pair[0], options.identity, chip, log);
   bool attached = true;
