@@ -64,6 +64,10 @@ UsbChip::UsbChip(StreamSource& source, const Settings& settings, Clock::time_poi
 
 void UsbChip::advanceTo(Clock::time_point now) {
   const Clock::duration target = now - start_;
+  // The chip's own lateness, which the host shares when the whole machine stood still.
+  if (log_ != nullptr && target - now_ > std::chrono::milliseconds(20))
+    std::fprintf(log_, "caught up %.0f ms at %.3f s\n", std::chrono::duration<double, std::milli>(target - now_).count(),
+                 std::chrono::duration<double>(target).count());
   while (now_ + kStep <= target) {
     now_ += kStep;
     serveTransfer(now_);  // a waiting transfer takes what is there before more arrives
@@ -92,12 +96,11 @@ void UsbChip::arrive(Clock::duration at) {
                                                                      framePeriod_.count());
     for (; frameArrived_ < due; ++frameArrived_, ++streamOffset_) {
       if (buffer_.size() < settings_.bufferBytes) {
-        if (dropRunLength_ > 0 && log_ != nullptr)
-          std::fprintf(log_, "dropped %" PRIu64 " bytes from stream byte %" PRIu64 " at %.3f s\n", dropRunLength_, dropRunStart_, std::chrono::duration<double>(at).count());
+        if (dropRunLength_ > 0) logDropRun(at);
         dropRunLength_ = 0;
         buffer_.push_back(frame_[frameArrived_]);
       } else {
-        if (dropRunLength_ == 0) dropRunStart_ = streamOffset_;
+        if (dropRunLength_ == 0) dropRunStart_ = streamOffset_, dropRunHostIdle_ = at - idleSince_;
         ++dropRunLength_;
         if (reading_ && at >= readingSince_) ++pendingDrops_; else ++droppedOtherwise_;
       }
@@ -131,6 +134,7 @@ void UsbChip::serveTransfer(Clock::duration at) {
     if (ends || transfer.length - transfer.data.size() < sizeof kModemStatus) {
       finish(std::move(transfer));
       pending_.pop_front();
+      if (pending_.empty()) idleSince_ = at;
     }
   }
 }
@@ -160,6 +164,14 @@ UsbChip::Clock::duration UsbChip::untilFrontFinishes() const {
   };
   if (timeFor(dataPerPacket) > untilLatency) return untilLatency;
   return timeFor(packetsLeft * dataPerPacket);
+}
+
+// With how long the host had left the chip without a transfer when the run began.
+void UsbChip::logDropRun(Clock::duration at) {
+  if (log_ != nullptr)
+    std::fprintf(log_, "dropped %" PRIu64 " bytes from stream byte %" PRIu64 " at %.3f s, no transfer for %.1f ms\n",
+                 dropRunLength_, dropRunStart_, std::chrono::duration<double>(at).count(),
+                 std::chrono::duration<double, std::milli>(dropRunHostIdle_).count());
 }
 
 void UsbChip::settlePendingDrops(bool hostWasReading) {
@@ -271,8 +283,7 @@ bool UsbChip::vendorRequest(uint8_t request, uint16_t value, uint16_t index, std
 void UsbChip::close() {
   settlePendingDrops(false);
   if (log_ == nullptr) return;
-  if (dropRunLength_ > 0)
-    std::fprintf(log_, "dropped %" PRIu64 " bytes from stream byte %" PRIu64 " at %.3f s\n", dropRunLength_, dropRunStart_, std::chrono::duration<double>(now_).count());
+  if (dropRunLength_ > 0) logDropRun(now_);
   std::fprintf(log_, "sent %" PRIu64 " bytes, dropped %" PRIu64 " while the host read and %" PRIu64 " while it did not\n",
                sentBytes_, droppedWhileReading_, droppedOtherwise_);
 }

@@ -95,7 +95,7 @@ class UsbChip {
   void arrive(Clock::duration at);
   void serveTransfer(Clock::duration at);
   void sendPacket(Transfer& transfer, uint32_t streamBytes, Clock::duration at);
-  void drop(uint64_t count);
+  void logDropRun(Clock::duration at);
   void settlePendingDrops(bool hostWasReading);
   void purge();
 
@@ -132,5 +132,7 @@ class UsbChip {
   uint64_t droppedOtherwise_ = 0;
   uint64_t dropRunStart_ = 0;
   uint64_t dropRunLength_ = 0;
+  Clock::duration dropRunHostIdle_{};
+  Clock::duration idleSince_{};  // when the last transfer finished with none behind it
   uint64_t sentBytes_ = 0;
 };

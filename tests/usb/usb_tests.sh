@@ -59,8 +59,8 @@ dialog_closed() { ! xdotool search --onlyvisible --class kestravu | grep -qx "$d
 
 # The recording must be, opening after opening of the device (each begins with a reset), the
 # bytes the chip sent in it from the first on, without a gap; only what the link still held
-# when the device was closed may be missing at an opening's end, and nothing at the last one's
-# end. Prints the figures.
+# when the device was closed may be missing at an opening's end, and at the last one's end only
+# what was on its way when the device was unplugged. Prints the figures.
 compare_recording() {
   local log=$1 sent=$2 record=$3 marks position=0 i length=0 matched=0 result
   mapfile -t marks < <(sed -n 's/^request RESET value=0x0000 index=1 sent=\([0-9]*\).*/\1/p' "$log")
@@ -81,7 +81,9 @@ compare_recording() {
     position=$((position + matched))
   done
   rm -f "$work/opening.bin" "$work/rest.bin"
-  [ "$matched" = "$length" ] || fail "the recording ends $((length - matched)) bytes before what the chip sent"
+  # Transfers the chip finished as it was unplugged may not reach the viewer: at most the
+  # link's eight of 512 bytes.
+  [ $((length - matched)) -le 4096 ] || fail "the recording ends $((length - matched)) bytes before what the chip sent"
   [ "$position" = "$(stat -c %s "$record")" ] ||
     fail "the recording has bytes the chip did not send from byte $position on"
 }
