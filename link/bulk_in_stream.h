@@ -10,8 +10,10 @@
 //     steady stream, or at the first short packet, which the chip sends when its latency timer
 //     (2 ms) runs out; so no byte waits more than ~5 ms for the viewer, a third of a frame;
 //   - kTransfers transfers are queued: while one completes and is queued again, the other
-//     seven (~30 ms of stream) keep the chip drained, so the event thread can be kept from
-//     running that long without a byte lost; ~220 completions a second cost next to nothing;
+//     31 (~140 ms of stream) keep the chip drained, so the event thread can be kept from
+//     running that long without a byte lost (a busy machine holds a thread up for tens of
+//     milliseconds now and then; seven transfers, ~30 ms, lost bytes that way); more
+//     transfers cost no latency, and ~220 completions a second cost next to nothing;
 //   - at high speed (512-byte packets) a transfer is 4 KiB, and at this rate every packet is
 //     a short one that ends its transfer when the latency timer runs out.
 // The buffer (kBufferBytes by default) holds ~9 s of stream, for a viewer that was held up;
@@ -55,7 +57,7 @@ struct UsbEndpoint {
 
 class BulkInStream {
  public:
-  static constexpr int kTransfers = 8;
+  static constexpr int kTransfers = 32;
   static constexpr unsigned int kPacketsPerTransfer = 8;
   static constexpr unsigned int kFullSpeedPacketBytes = 64;
   static constexpr uint32_t kBufferBytes = 1u << 20;

@@ -11,11 +11,14 @@ native_packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libb
 # clean system that debootstrap makes.
 package_packages=(dpkg-dev debhelper imagemagick lintian appstream desktop-file-utils file debootstrap)
 windows_packages=(g++-mingw-w64-i686 binutils-mingw-w64-i686)
+# The USB tests' virtual machine: QEMU, the RAM disk's busybox, modprobe and depmod, cpio and xz
+# to unpack Debian's kernel, and udevadm for the udev rule.
+usb_packages=(qemu-system-x86 busybox-static kmod cpio xz-utils udev)
 # fonts-wine brings the Marlett font that Wine draws caption buttons and menu check marks with;
 # the IPA Gothic font draws the Japanese messages.
 desktop_packages=(wine wine32:i386 wine64 fonts-wine fonts-ipafont-gothic xvfb xdotool x11-utils)
 
-want=("${native_packages[@]}" "${package_packages[@]}" "${windows_packages[@]}")
+want=("${native_packages[@]}" "${package_packages[@]}" "${windows_packages[@]}" "${usb_packages[@]}")
 [ "${1:-}" = "--native-only" ] || want+=("${desktop_packages[@]}")
 
 missing=()
