@@ -28,18 +28,21 @@ std::string framePath(const char* directory, int frame) {
   return directory + std::string(name);
 }
 
-// A set of pictures that stops early would pass for the whole stream, so a failure removes
-// the pictures of this run.
-int writeFrame(const char* directory, int frame, const uint8_t* rgb, bool wide) {
-  std::string path = framePath(directory, frame);
-  std::string temporaryPath = path + ".tmp";
-  bool written = writePng(temporaryPath.c_str(), rgb, pictureSize(wide));
-  if (written && std::rename(temporaryPath.c_str(), path.c_str()) == 0) return 0;
-  int error = errno;
-  std::remove(temporaryPath.c_str());
-  for (int earlier = 0; earlier < frame; ++earlier) std::remove(framePath(directory, earlier).c_str());
-  return fail("cannot write '%s'%s%s", path.c_str(), written ? ": " : "",
-              written ? std::strerror(error) : "");
+// A failure part-way leaves the pictures already written, each whole, and says how far the run
+// got: pictures of earlier runs are never removed, and the line on stderr and the status tell
+// that the set is not the whole stream.
+int writeFrame(const char* directory, int frame, const uint8_t* rgb, bool wide, const FileIdentity& input) {
+  OutputFile output;
+  if (frame > 0) {
+    char note[80];
+    std::snprintf(note, sizeof note, "; frame-00000.png to frame-%05d.png of this run are written", frame - 1);
+    output.setFailureNote(note);
+  }
+  if (int status = output.open(framePath(directory, frame).c_str(), {input})) return status;
+  errno = 0;
+  if (!writePng(output.stream(), rgb, pictureSize(wide)))
+    return output.fail(errno != 0 ? std::strerror(errno) : "cannot encode the picture");
+  return output.finish();
 }
 
 void printCount(const PictureCount& count, const char* written, const char* output, size_t bytes) {
@@ -127,10 +130,12 @@ int runDecode(int argc, char** argv) {
   if (int status = stream.open(options.operands[0])) return status;
   if (mkdir(directory, 0777) != 0 && errno != EEXIST)
     return fail("cannot create '%s': %s", directory, std::strerror(errno));
+  FileIdentity input{};
+  identify(options.operands[0], input);
   PictureCount count;
   int status = forEachPicture(stream, PictureMode{options.wide, options.screen4}, count,
                               [&](int frame, const uint8_t* rgb, size_t) {
-                                return writeFrame(directory, frame, rgb, options.wide);
+                                return writeFrame(directory, frame, rgb, options.wide, input);
                               });
   if (status != 0) return status;
   printCount(count, "written to", directory, stream.size());
@@ -147,19 +152,19 @@ int runVideo(int argc, char** argv) {
     return fail("cannot tell the video format of '%s': name it .mkv (lossless) or .mp4 (H.264)", path);
   MappedStream stream;
   if (int status = stream.open(options.operands[0])) return status;
-  // A video that stops early would pass for the whole stream: it is written under a
-  // temporary name and renamed only when it is complete.
-  const std::string temporaryPath = std::string(path) + ".tmp";
+  FileIdentity input{};
+  identify(options.operands[0], input);
+  OutputFile output;
+  if (int status = output.open(path, {input})) return status;
   VideoWriter writer;
   Progress progress;
   auto abandon = [&](const std::string& why) {
     progress.end();
-    std::remove(temporaryPath.c_str());
-    return fail("cannot write '%s': %s", path, why.c_str());
+    return output.fail(why.c_str());
   };
   const PictureSize size = pictureSize(options.wide);
   const int framesPerSecond = static_cast<int>(options.framesPerSecond);
-  if (!writer.open(temporaryPath, size.width, size.height, framesPerSecond, lossless))
+  if (!writer.open(output.stream(), output.seekable(), size.width, size.height, framesPerSecond, lossless))
     return abandon(writer.error());
   PictureCount count;
   int status = forEachPicture(stream, PictureMode{options.wide, options.screen4}, count,
@@ -168,16 +173,13 @@ int runVideo(int argc, char** argv) {
                                 return writer.writeFrame(rgb) ? 0 : abandon(writer.error());
                               });
   progress.end();
-  if (status != 0) {
-    std::remove(temporaryPath.c_str());
-    return status;
-  }
+  if (status != 0) return status;
   if (count.frames == 0) {
-    std::remove(temporaryPath.c_str());
+    output.abandon();
     return fail("'%s' holds no complete frame to export", options.operands[0]);
   }
   if (!writer.finish()) return abandon(writer.error());
-  if (std::rename(temporaryPath.c_str(), path) != 0) return abandon(std::strerror(errno));
+  if (int finished = output.finish()) return finished;
   printCount(count, "exported to", path, stream.size());
   return 0;
 }
@@ -213,15 +215,17 @@ int runEncode(int argc, char** argv) {
   std::vector<uint8_t> cells(FrameFormat::kCellsPerFrame);
   std::vector<uint8_t> previousCells(FrameFormat::kCellsPerFrame);
   std::vector<uint8_t> encoded(kMaxEncodedFrameBytes);
+  std::vector<FileIdentity> inputs;
+  for (const char* picture : options.operands) {
+    FileIdentity identity;
+    if (identify(picture, identity)) inputs.push_back(identity);
+  }
   OutputFile output;
-  if (int status = openOutput(options.output, output)) return status;
+  if (int status = output.open(options.output, inputs)) return status;
   long keyFrames = 0;
   long bytes = 0;
   for (size_t picture = 0; picture < options.operands.size(); ++picture) {
-    if (int status = readPicture(options.operands[picture], rgb.data())) {
-      abandonOutput(output);
-      return status;
-    }
+    if (int status = readPicture(options.operands[picture], rgb.data())) return status;
     quantisePicture(rgb.data(), cells.data());
     bool key = picture % static_cast<size_t>(options.keyEvery) == 0;
     size_t size = encodeFrame(cells.data(), key ? nullptr : previousCells.data(), encoded.data());
@@ -230,7 +234,7 @@ int runEncode(int argc, char** argv) {
     keyFrames += key ? 1 : 0;
     bytes += static_cast<long>(size);
   }
-  if (int status = finishOutput(output)) return status;
+  if (int status = output.finish()) return status;
   std::printf("%zu pictures (%ld key frames) encoded to %s, %ld bytes\n", options.operands.size(), keyFrames,
               options.output, bytes);
   return 0;
@@ -244,14 +248,14 @@ int runPattern(int argc, char** argv) {
   static TestPattern pattern;
   std::vector<uint8_t> encoded(kMaxEncodedFrameBytes);
   OutputFile output;
-  if (int status = openOutput(options.output, output)) return status;
+  if (int status = output.open(options.output)) return status;
   long bytes = 0;
   for (long frame = 0; frame < options.frames; ++frame) {
     size_t size = nextPatternFrame(pattern, encoded.data());
     if (int status = writeBytes(output, encoded.data(), size)) return status;
     bytes += static_cast<long>(size);
   }
-  if (int status = finishOutput(output)) return status;
+  if (int status = output.finish()) return status;
   std::printf("%ld frames of the test pattern written to %s, %ld bytes\n", options.frames, options.output,
               bytes);
   return 0;

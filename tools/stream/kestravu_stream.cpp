@@ -1,16 +1,18 @@
 // kestravu-stream: looks at capture streams without the device. Decodes a stream into PNG
 // pictures with the program's own decoder, tells what a stream holds, encodes PNG pictures
 // into a stream, writes the built-in test pattern and exports a stream to a video file. Bad
-// input ends it with status 2 and one line on stderr; outputs are written under a temporary
-// name and renamed when complete.
+// input ends it with status 2 and one line on stderr; outputs appear only when complete
+// (output_file.h).
 #include <cstdio>
 #include <cstring>
 
 #include "command_line.h"
 #include "commands.h"
+#include "output_file.h"
 
 int main(int argc, char** argv) {
   if (argc < 2) return fail("no command (%s)", kUsage);
+  removeTemporaryFileOnSignals();
   const char* command = argv[1];
   if (!std::strcmp(command, "--help") || !std::strcmp(command, "-h")) {
     std::printf("%s\n", kUsage);

@@ -11,14 +11,14 @@ PictureSize pictureSize(bool wide) {
   return wide ? PictureSize{kBufferWidth, kBufferHeight} : PictureSize{kPictureWidth, kPictureHeight};
 }
 
-bool writePng(const char* path, const uint8_t* rgb, PictureSize size) {
+bool writePng(FILE* file, const uint8_t* rgb, PictureSize size) {
   png_image image;
   std::memset(&image, 0, sizeof image);
   image.version = PNG_IMAGE_VERSION;
   image.width = static_cast<png_uint_32>(size.width);
   image.height = static_cast<png_uint_32>(size.height);
   image.format = PNG_FORMAT_RGB;
-  int written = png_image_write_to_file(&image, path, 0, rgb, 0, nullptr);
+  int written = png_image_write_to_stdio(&image, file, 0, rgb, 0, nullptr);
   png_image_free(&image);
   return written != 0;
 }

@@ -2,6 +2,7 @@
 // frame's cells, and the decoded picture as the window shows it.
 #pragma once
 #include <cstdint>
+#include <cstdio>
 
 #include "frame_buffer.h"
 
@@ -12,7 +13,7 @@ struct PictureSize {
 // The size of the picture as the window shows it: Wide doubles both.
 PictureSize pictureSize(bool wide);
 
-bool writePng(const char* path, const uint8_t* rgb, PictureSize size);
+bool writePng(FILE* file, const uint8_t* rgb, PictureSize size);
 // Reads a picture of kPictureWidth x kPictureHeight into `rgb` (8-bit RGB, top line first).
 // 0 or kBadInput.
 int readPicture(const char* path, uint8_t* rgb);
