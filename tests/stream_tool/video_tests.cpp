@@ -90,12 +90,6 @@ bool readVideo(const std::string& path, Video& video) {
          reader.readAll(video);
 }
 
-std::string frameName(size_t frame) {
-  char name[32];
-  std::snprintf(name, sizeof name, "/frame-%05zu.png", frame);
-  return name;
-}
-
 // The luma of BT.709 in limited range, which the H.264 export is tagged with, against the
 // luma plane of a frame.
 double lumaPsnr(const Picture& expected, const std::vector<uint8_t>& luma) {
