@@ -294,13 +294,10 @@ TEST(StreamToolOutputs, SymlinksAreFollowedAndTemporaryNamesLeftAlone) {
 TEST(StreamToolOutputs, FifosAndDevicesAreWrittenDirectly) {
   ScratchDirectory scratch;
   ASSERT_EQ(runTool("pattern -o " + (scratch / "file.kvs") + " --frames 30").status, 0);
-  ASSERT_EQ(mkfifo((scratch / "fifo").c_str(), 0600), 0);
-  std::string piped;
-  std::thread reader([&] { piped = readText(scratch / "fifo"); });
-  ToolRun run = runTool("pattern -o " + (scratch / "fifo") + " --frames 30");
-  reader.join();
+  FifoReader fifo(scratch / "fifo");
+  ToolRun run = runTool("pattern -o " + fifo.path + " --frames 30");
+  EXPECT_TRUE(fifo.release() == readText(scratch / "file.kvs"));
   EXPECT_EQ(run.status, 0) << run.err;
-  EXPECT_TRUE(piped == readText(scratch / "file.kvs"));
   EXPECT_TRUE(std::filesystem::is_fifo(scratch / "fifo"));
   if (mknod((scratch / "null").c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0)
     GTEST_SKIP() << "cannot make a device node (needs root): " << std::strerror(errno);

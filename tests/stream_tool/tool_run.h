@@ -2,7 +2,9 @@
 // looks at what it left in a directory.
 #pragma once
 #include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,6 +16,7 @@
 #include <iterator>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "stream_test_support.h"
@@ -42,6 +45,38 @@ inline std::string frameName(size_t frame) {
   std::snprintf(name, sizeof name, "/frame-%05zu.png", frame);
   return name;
 }
+
+// Reads a FIFO while the program writes it. Its read end is held open from the start, so that
+// release() can end the read even when the program never wrote there or renamed a file over it.
+struct FifoReader {
+  std::string path, bytes;
+  int end = -1;
+  std::thread thread;
+
+  explicit FifoReader(const std::string& fifo) : path(fifo) {
+    EXPECT_EQ(mkfifo(path.c_str(), 0600), 0);
+    end = open(path.c_str(), O_RDONLY | O_NONBLOCK);
+    EXPECT_GE(end, 0);
+    thread = std::thread([this] { drain(); });
+  }
+  // A FIFO that never had a writer polls as nothing; one whose writers have all gone, as hung up.
+  void drain() {
+    pollfd ready{end, POLLIN, 0};
+    char buffer[65536];
+    while (poll(&ready, 1, -1) > 0) {
+      const ssize_t got = read(end, buffer, sizeof buffer);
+      if (got == 0) return;
+      if (got > 0) bytes.append(buffer, static_cast<size_t>(got));
+    }
+  }
+  const std::string& release() {
+    const int writer = open(("/proc/self/fd/" + std::to_string(end)).c_str(), O_WRONLY | O_NONBLOCK);
+    if (writer >= 0) close(writer);
+    thread.join();
+    close(end);
+    return bytes;
+  }
+};
 
 // Starts the program without waiting for it; its output goes nowhere. waitpid() ends it.
 inline pid_t startTool(const std::vector<std::string>& arguments) {
