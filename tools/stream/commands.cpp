@@ -35,7 +35,8 @@ int writeFrame(const char* directory, int frame, const uint8_t* rgb, bool wide, 
   OutputFile output;
   if (frame > 0) {
     char note[80];
-    std::snprintf(note, sizeof note, "; frame-00000.png to frame-%05d.png of this run are written", frame - 1);
+    std::snprintf(note, sizeof note, "; frame-00000.png to frame-%05d.png of this run are written",
+                  frame - 1);
     output.setFailureNote(note);
   }
   if (int status = output.open(framePath(directory, frame).c_str(), {input})) return status;

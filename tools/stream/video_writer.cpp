@@ -20,11 +20,14 @@ constexpr const char* kH264Quality = "14";
 constexpr const char* kH264Preset = "medium";
 constexpr int kOutputBufferBytes = 1 << 16;
 
+// The write callback's bytes became const in libavformat 61.
 #if LIBAVFORMAT_VERSION_MAJOR >= 61
-int writeToFile(void* file, const uint8_t* bytes, int size) {
+using WrittenBytes = const uint8_t*;
 #else
-int writeToFile(void* file, uint8_t* bytes, int size) {
+using WrittenBytes = uint8_t*;
 #endif
+
+int writeToFile(void* file, WrittenBytes bytes, int size) {
   if (std::fwrite(bytes, 1, static_cast<size_t>(size), static_cast<FILE*>(file)) == static_cast<size_t>(size))
     return size;
   return AVERROR(errno != 0 ? errno : EIO);
@@ -70,7 +73,8 @@ bool VideoWriter::open(FILE* file, bool seekable, int width, int height, int fra
   // come back as results and the tool reports them in its one line.
   av_log_set_level(AV_LOG_QUIET);
   // MP4 puts its index at the end and seeks back to it; its muxer would only say "invalid argument".
-  if (!seekable && !lossless) return failed("an MP4 file cannot be written into a pipe or a device (a .mkv can)");
+  if (!seekable && !lossless)
+    return failed("an MP4 file cannot be written into a pipe or a device (a .mkv can)");
   width_ = width;
   height_ = height;
   int status = avformat_alloc_output_context2(&format_, nullptr, lossless ? "matroska" : "mp4", nullptr);
