@@ -104,7 +104,7 @@ int OutputFile::open(const char* path, const std::vector<FileIdentity>& inputs) 
   if (stat(target_.c_str(), &status) != 0) return openTemporary(target_);
   for (const FileIdentity& input : inputs) {
     if (input.device == status.st_dev && input.inode == status.st_ino)
-      return ::fail("cannot write '%s': it is one of the inputs", path);
+      return fail("it is one of the inputs");
   }
   if (S_ISDIR(status.st_mode)) return fail(std::strerror(EISDIR));
   if (S_ISREG(status.st_mode)) return openTemporary(target_);
@@ -121,7 +121,7 @@ int OutputFile::open(const char* path, const std::vector<FileIdentity>& inputs) 
 }
 
 int OutputFile::openTemporary(const std::string& target) {
-  // A name of the longest length allowed leaves room for the unique part.
+  // The output's name is cut so that the unique part still fits the 255 bytes of a name.
   const size_t nameStart = folderOf(target).size();
   std::string name = folderOf(target) + target.substr(nameStart, 200) + ".XXXXXX.tmp";
   SignalsHeld held;
@@ -137,6 +137,7 @@ int OutputFile::openTemporary(const std::string& target) {
 
 int OutputFile::finish() {
   int error = 0;
+  errno = 0;
   if (std::fflush(stream_) != 0 || std::ferror(stream_) != 0) error = errno != 0 ? errno : EIO;
   if (error == 0 && !direct_ && fsync(fileno(stream_)) != 0) error = errno;
   if (std::fclose(stream_) != 0 && error == 0) error = errno;
