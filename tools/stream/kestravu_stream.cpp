@@ -1,8 +1,10 @@
 // kestravu-stream: looks at capture streams without the device. Decodes a stream into PNG
 // pictures with the program's own decoder, tells what a stream holds, encodes PNG pictures
 // into a stream, writes the built-in test pattern and exports a stream to a video file. Bad
-// input ends it with status 2 and one line on stderr; outputs appear only when complete
-// (output_file.h).
+// input ends it with status 2 and one line on stderr; outputs appear only when complete.
+// The folder: command_line.h (options and reports), mapped_stream.h (the input),
+// output_file.h (outputs), pictures.h (PNG files and quantising), stream_pass.h (the decoding
+// loop), commands.h (the commands) and video_writer.h (video files).
 #include <cstdio>
 #include <cstring>
 
