@@ -1,9 +1,11 @@
 // Output files that appear only when complete. A regular output is written under a unique
 // temporary name in its own folder and renamed over the output's name at the end, so that a run
 // that fails or is interrupted never leaves a partial file, and two runs writing one output leave
-// one of their files whole. An output that is a symlink is followed: its target is replaced. A
-// character device or a FIFO (/dev/null, a pipe to another program) is written directly, as a
-// shell's redirection would; nothing there can be renamed, and a device node must stay one.
+// one of their files whole. An output that is a symlink is followed and its target replaced, as
+// a shell's redirection writes through one: a link is how a user puts a file elsewhere, and
+// the link stays. A character device or a FIFO (/dev/null, a pipe to another program) is
+// written directly, as a redirection would; nothing there can be renamed, and a device node
+// must stay one.
 #pragma once
 #include <sys/types.h>
 
