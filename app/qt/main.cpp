@@ -37,7 +37,8 @@ int main(int argc, char** argv) {
   const QCommandLineOption recordOption(
       QStringLiteral("record"),
       QStringLiteral("Records the device's stream into FILE from the start, as File > Record "
-                     "Stream does (FILE is replaced if it exists)."),
+                     "Stream does (FILE is replaced if it exists, unless another recording is "
+                     "writing it)."),
       QStringLiteral("FILE"));
   parser.addOption(recordOption);
   // Looked at before the application exists, so that they work without a display.
