@@ -21,12 +21,11 @@ QString describedFailure(const QString& path, int error) {
 }
 
 // Two recordings into one file would interleave: the lock, on the open file, is held until the
-// recording's file is closed, also by a viewer that ends without a word.
+// recording's file is closed, also by a viewer that ends without a word. A file system that
+// keeps no locks (ENOLCK on some network shares) records unguarded rather than not at all.
 bool lockRecording(int descriptor, const QString& path, QString& error) {
-  if (::flock(descriptor, LOCK_EX | LOCK_NB) == 0) return true;
-  error = errno == EWOULDBLOCK
-              ? QObject::tr("%1: another recording is being written into it").arg(path)
-              : describedFailure(path, errno);
+  if (::flock(descriptor, LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK) return true;
+  error = QObject::tr("%1: another recording is being written into it").arg(path);
   return false;
 }
 
