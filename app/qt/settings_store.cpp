@@ -158,8 +158,9 @@ bool readFile(const QString& path, QByteArray& content, QString& problem) {
   const int descriptor = ::open(QFile::encodeName(path).constData(),
                                 O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
   if (descriptor < 0) {
-    problem = systemError(errno);
-    return errno == ENOENT;
+    const int error = errno;
+    problem = systemError(error);
+    return error == ENOENT;
   }
   struct stat status = {};
   bool read = false;
@@ -228,7 +229,8 @@ int replaceFile(const QString& path, const QByteArray& content) {
   if (descriptor < 0) return EEXIST;
   int error = FileDescriptorSink(descriptor).write(
       reinterpret_cast<const uint8_t*>(content.constData()), uint32_t(content.size()));
-  if (error == 0 && existed && ::fchmod(descriptor, old.st_mode & 07777) != 0) error = errno;
+  // The old file's permissions are kept where the file system has them (vfat has none).
+  if (existed) ::fchmod(descriptor, old.st_mode & 07777);
   if (error == 0 && ::fsync(descriptor) != 0) error = errno;
   if (::close(descriptor) != 0 && error == 0) error = errno;
   if (error == 0 && ::rename(temporary.constData(), target.constData()) != 0) error = errno;

@@ -461,7 +461,10 @@ void ViewerTests::settingsFile() {
   QCOMPARE(view.scale, 3);
   settings.scr4 = 1;
   view.scale = 4;
+  QCOMPARE(chmod(QFile::encodeName(path).constData(), 0604), 0);  // kept by the new file
   QVERIFY(SettingsStore(path).save(settings, view));
+  struct stat status = {};
+  QVERIFY(stat(QFile::encodeName(path).constData(), &status) == 0 && (status.st_mode & 0777) == 0604);
   QCOMPARE(readFile(path), QByteArray("[x]\r\n[SECTION]\r\nwide=0\r\nbufsize=32\r\nscr4=1\r\n\r\n"
                                       "[View]\r\nscale = 4\r\n[y]\r\nz=1"));
 
