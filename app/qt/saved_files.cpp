@@ -60,8 +60,7 @@ std::unique_ptr<QFile> createRecording(const QString& folder, QString& error) {
   std::unique_ptr<QFile> file =
       createTimestampedFile(folder, QStringLiteral(".kvs"), QIODevice::Unbuffered, error);
   if (file == nullptr || lockRecording(file->handle(), file->fileName(), error)) return file;
-  file->remove();  // new and empty, so no one else's
-  return nullptr;
+  return nullptr;  // kept: the recording that holds it writes into it
 }
 
 // Nothing but a regular file is opened, and without waiting, so that neither a FIFO nor a
