@@ -281,7 +281,8 @@ bool SettingsStore::save(const Settings& settings, const ViewSettings& view) con
   const QString target = savedPath(path_);
   const QString folder = QFileInfo(target).absolutePath();
   if (target == path_ && !QDir().mkpath(folder)) {
-    warn(QStringLiteral("%1: the folder cannot be created: the settings are not saved").arg(folder));
+    warn(QStringLiteral("%1: the folder cannot be created: the settings are not saved")
+             .arg(folder));
     return false;
   }
   if (const int error = replaceFile(target, content)) {

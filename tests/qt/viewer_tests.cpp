@@ -875,8 +875,9 @@ void ViewerTests::recordingFileSafety() {
 
   const QString fifo = scratch_.filePath("fifo.kvs");
   QCOMPARE(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+  const QString noName = QStringLiteral("");  // given, but empty: not the null of no option
   for (const auto& [file, reason] : {std::pair{fifo, fifo + ": not a regular file"},
-                                     std::pair{QStringLiteral(""), QStringLiteral("no file name given")}}) {
+                                     std::pair{noName, QStringLiteral("no file name given")}}) {
     QString text;
     whenModalShown([&](QWidget* widget) {
       if (auto* box = qobject_cast<QMessageBox*>(widget)) text = box->text();
