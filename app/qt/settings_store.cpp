@@ -150,19 +150,39 @@ void warn(const QString& text) { std::fprintf(stderr, "kestravu: %s\n", qPrintab
 
 QString systemError(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
 
+// Fills `buffer` from the file, up to its end: the count, or -1 with the reason in `problem`.
+qint64 readInto(int descriptor, QByteArray& buffer, QString& problem) {
+  qint64 size = 0;
+  while (size < buffer.size()) {
+    const ssize_t part = ::read(descriptor, buffer.data() + size, buffer.size() - size);
+    if (part == 0) break;
+    if (part > 0) {
+      size += part;
+    } else if (errno != EINTR) {
+      problem = systemError(errno);
+      return -1;
+    }
+  }
+  return size;
+}
+
 // Reads the file whole into `content`: false, with the reason in `problem`, when there is a
 // file that is not read, which must then be left as it is. A missing file is read as empty.
 // Opened without waiting, so that a FIFO in its place cannot hold the program.
 bool readFile(const QString& path, QByteArray& content, QString& problem) {
   content.clear();
-  const int descriptor = ::open(QFile::encodeName(path).constData(),
-                                O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  const QByteArray name = QFile::encodeName(path);
+  struct stat status = {};
+  if (::stat(name.constData(), &status) == 0 && !S_ISREG(status.st_mode)) {
+    problem = QStringLiteral("not a regular file");  // a device is not even opened
+    return false;
+  }
+  const int descriptor = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
   if (descriptor < 0) {
     const int error = errno;
     problem = systemError(error);
     return error == ENOENT;
   }
-  struct stat status = {};
   bool read = false;
   if (fstat(descriptor, &status) != 0) {
     problem = systemError(errno);
@@ -171,19 +191,8 @@ bool readFile(const QString& path, QByteArray& content, QString& problem) {
   } else if (status.st_size > kMaxFileBytes) {
     problem = QStringLiteral("larger than 1 MiB");
   } else {
-    content.resize(kMaxFileBytes + 1);  // one byte past the bound shows a file too large
-    qint64 size = 0;
-    while (size < content.size()) {
-      const ssize_t part = ::read(descriptor, content.data() + size, content.size() - size);
-      if (part == 0) break;
-      if (part < 0 && errno == EINTR) continue;
-      if (part < 0) {
-        problem = systemError(errno);
-        size = -1;
-        break;
-      }
-      size += part;
-    }
+    content.resize(kMaxFileBytes + 1);  // one byte past the bound shows a file that grew past it
+    const qint64 size = readInto(descriptor, content, problem);
     read = size >= 0 && size <= kMaxFileBytes;
     if (size > kMaxFileBytes) problem = QStringLiteral("larger than 1 MiB");
     content.resize(read ? size : 0);
