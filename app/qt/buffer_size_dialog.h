@@ -1,5 +1,6 @@
-// The dialog for the USB read size. OK is its only way out: Esc and the close button leave it
-// open. An entry of 1 ... 256 is passed on; anything else closes it with nothing changed.
+// The dialog for the USB read size. OK is its only way out, and always closes it: Esc and the
+// close button leave it open. The entry takes only what is or leads to a number of 1 ... 256,
+// which OK passes on; an entry left empty changes nothing.
 #pragma once
 #include <QDialog>
 #include <cstdint>
@@ -10,8 +11,6 @@ class BufferSizeDialog final : public QDialog {
   Q_OBJECT
 
  public:
-  static constexpr int kTextLimit = 63;  // characters of the entry that are read
-
   BufferSizeDialog(int32_t readSize, QWidget* parent);
 
   void reject() override;

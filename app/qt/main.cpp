@@ -37,7 +37,8 @@ int main(int argc, char** argv) {
   const QCommandLineOption recordOption(
       QStringLiteral("record"),
       QStringLiteral("Records the device's stream into FILE from the start, as File > Record "
-                     "Stream does (FILE is replaced if it exists)."),
+                     "Stream does (FILE is replaced if it exists, unless another recording is "
+                     "writing it)."),
       QStringLiteral("FILE"));
   parser.addOption(recordOption);
   // Looked at before the application exists, so that they work without a display.
@@ -60,9 +61,13 @@ int main(int argc, char** argv) {
     std::fputs("kestravu: --record records the device, not a stream file that plays\n", stderr);
     return kExitStartupFailed;
   }
+  // Given, even empty, it is not null: an empty name is refused, not taken as none.
+  QString recordFile;
+  if (parser.isSet(recordOption)) recordFile = parser.value(recordOption);
+  if (parser.isSet(recordOption) && recordFile.isNull()) recordFile = QStringLiteral("");
   SteadyClock clock;
   std::unique_ptr<DeviceLink> link = makeLinuxLink(clock);
   return runViewer(*link, clock,
                    {SettingsStore::defaultPath(), OutputFolders::standard(), files.value(0),
-                    parser.value(recordOption)});
+                    recordFile});
 }

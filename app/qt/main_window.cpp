@@ -165,18 +165,14 @@ void MainWindow::toggleRecording(bool on) {
     return;
   }
   QString error;
-  std::unique_ptr<QFile> file =
-      createTimestampedFile(folders_.videos, QStringLiteral(".kvs"), QIODevice::Unbuffered, error);
+  std::unique_ptr<QFile> file = createRecording(folders_.videos, error);
   if (file == nullptr) showWarning(tr("Recording could not start: %1").arg(error));
   startRecording(std::move(file));
 }
 
 bool MainWindow::recordTo(const QString& path, QString& error) {
-  auto file = std::make_unique<QFile>(path);
-  if (!file->open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
-    error = QStringLiteral("%1: %2").arg(path, file->errorString());
-    return false;
-  }
+  std::unique_ptr<QFile> file = openRecording(path, error);
+  if (file == nullptr) return false;
   startRecording(std::move(file));
   return true;
 }

@@ -106,7 +106,7 @@ int runViewer(DeviceLink& device, Clock& clock, const RunOptions& options) {
   QString error;
   if (playsFile && !window.openStream(options.streamFile, error))
     return showStartupFailure(kStreamFileFailed, error);
-  if (!options.recordFile.isEmpty() && !window.recordTo(options.recordFile, error))
+  if (!options.recordFile.isNull() && !window.recordTo(options.recordFile, error))
     return showStartupFailure(kRecordingFailed, error);
   // Quit and the close button end the loop by closing the last window; a failed device ends it
   // here, quietly, also while the dialog is open.

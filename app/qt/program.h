@@ -13,7 +13,9 @@ struct RunOptions {
   QString settingsPath;
   OutputFolders folders;
   QString streamFile;  // played instead of the device when not empty
-  QString recordFile;  // the device's stream is recorded into it from the start when not empty
+  // The device's stream is recorded into it from the start unless it is null; an empty name is
+  // refused as any file that cannot be written.
+  QString recordFile;
 };
 
 // Loads the settings, opens the device (a failure is shown in a message box and ends the run

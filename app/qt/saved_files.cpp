@@ -1,13 +1,33 @@
 #include "saved_files.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QColorSpace>
 #include <QDateTime>
 #include <QDir>
 #include <QStandardPaths>
+#include <cerrno>
+#include <cstring>
 
 namespace {
 
 constexpr int kMaxNumberedNames = 100;
+
+QString describedFailure(const QString& path, int error) {
+  return QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(std::strerror(error)));
+}
+
+// Two recordings into one file would interleave: the lock, on the open file, is held until the
+// recording's file is closed, also by a viewer that ends without a word. A file system that
+// keeps no locks (ENOLCK on some network shares) records unguarded rather than not at all.
+bool lockRecording(int descriptor, const QString& path, QString& error) {
+  if (::flock(descriptor, LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK) return true;
+  error = QObject::tr("%1: another recording is being written into it").arg(path);
+  return false;
+}
 
 }  // namespace
 
@@ -36,6 +56,51 @@ std::unique_ptr<QFile> createTimestampedFile(const QString& folder, const QStrin
   return nullptr;
 }
 
+std::unique_ptr<QFile> createRecording(const QString& folder, QString& error) {
+  std::unique_ptr<QFile> file =
+      createTimestampedFile(folder, QStringLiteral(".kvs"), QIODevice::Unbuffered, error);
+  if (file == nullptr || lockRecording(file->handle(), file->fileName(), error)) return file;
+  return nullptr;  // kept: the recording that holds it writes into it
+}
+
+// Nothing but a regular file is opened, and without waiting, so that neither a FIFO nor a
+// device can hold the start; the file is emptied only once the lock is held.
+std::unique_ptr<QFile> openRecording(const QString& path, QString& error) {
+  const QString notRegular = QObject::tr("%1: not a regular file").arg(path);
+  if (path.isEmpty()) {
+    error = QObject::tr("no file name given");
+    return nullptr;
+  }
+  const QByteArray name = QFile::encodeName(path);
+  struct stat status = {};
+  if (::stat(name.constData(), &status) == 0 && !S_ISREG(status.st_mode)) {
+    error = notRegular;
+    return nullptr;
+  }
+  const int descriptor =
+      ::open(name.constData(), O_WRONLY | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+  if (descriptor < 0) {
+    error = errno == ENXIO ? notRegular : describedFailure(path, errno);  // ENXIO: a FIFO
+    return nullptr;
+  }
+  auto file = std::make_unique<QFile>(path);
+  if (!file->open(descriptor, QIODevice::WriteOnly | QIODevice::Unbuffered,
+                  QFileDevice::AutoCloseHandle)) {
+    error = QStringLiteral("%1: %2").arg(path, file->errorString());
+    ::close(descriptor);
+    return nullptr;
+  }
+  if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode))
+    error = notRegular;
+  else if (!lockRecording(descriptor, path, error))
+    return nullptr;
+  else if (::ftruncate(descriptor, 0) != 0)
+    error = describedFailure(path, errno);
+  else
+    return file;
+  return nullptr;
+}
+
 QImage shownPicture(const FrameBuffer& picture, bool wide) {
   const int width = wide ? kBufferWidth : kPictureWidth;
   const int height = wide ? kBufferHeight : kPictureHeight;
@@ -60,6 +125,9 @@ bool savePicture(const FrameBuffer& picture, bool wide, const QString& folder, Q
     return true;
   }
   result = QStringLiteral("%1: %2").arg(file->fileName(), file->errorString());
-  file->remove();  // half a picture would pass for a whole one
+  // Half a picture would pass for a whole one. Closed first: QFile::remove() gives up on a file
+  // whose buffer cannot be written out, as on a full disk.
+  file->close();
+  QFile::remove(file->fileName());
   return false;
 }

@@ -25,6 +25,16 @@ struct OutputFolders {
 std::unique_ptr<QFile> createTimestampedFile(const QString& folder, const QString& suffix,
                                              QIODevice::OpenMode mode, QString& error);
 
+// A new recording's file in `folder`, named as createTimestampedFile() names it, open for
+// writing without Qt's buffer, and locked against other recordings (the lock goes with the
+// file's closing). Null, with the reason in `error`, when it cannot be made or locked.
+std::unique_ptr<QFile> createRecording(const QString& folder, QString& error);
+// The recording's file at `path`, created when missing, open and locked as above, then emptied.
+// Refused, with the reason in `error`: an empty name, anything but a regular file (a FIFO or a
+// device, never waited on), a file another recording holds (left as it is), a file that cannot
+// be written.
+std::unique_ptr<QFile> openRecording(const QString& path, QString& error);
+
 // A recording's file, written through its descriptor (open without Qt's buffer), as the
 // recording link writes: the file is closed when the recording ends.
 class RecordingFile final : public RecordingSink {
@@ -45,5 +55,5 @@ class RecordingFile final : public RecordingSink {
 QImage shownPicture(const FrameBuffer& picture, bool wide);
 
 // Saves the shown picture as a new PNG file in `folder`; its path, or the reason it could not
-// be saved, in `result`.
+// be saved, in `result`. A picture that cannot be written whole leaves no file.
 bool savePicture(const FrameBuffer& picture, bool wide, const QString& folder, QString& result);

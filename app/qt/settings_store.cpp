@@ -1,12 +1,21 @@
 #include "settings_store.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
+#include <QRandomGenerator>
 #include <QStandardPaths>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <optional>
 #include <vector>
+
+#include "recording_link.h"
 
 namespace {
 
@@ -135,10 +144,107 @@ void writeValues(std::vector<Line>& lines, const char* section,
   }
 }
 
-// The file's lines; none when it is missing or unreadable.
-std::vector<Line> readLines(const QString& path) {
-  QFile file(path);
-  return file.open(QIODevice::ReadOnly) ? splitLines(file.readAll()) : std::vector<Line>();
+constexpr qint64 kMaxFileBytes = SettingsStore::kMaxFileBytes;
+
+void warn(const QString& text) { std::fprintf(stderr, "kestravu: %s\n", qPrintable(text)); }
+
+QString systemError(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
+
+// Fills `buffer` from the file, up to its end: the count, or -1 with the reason in `problem`.
+qint64 readInto(int descriptor, QByteArray& buffer, QString& problem) {
+  qint64 size = 0;
+  while (size < buffer.size()) {
+    const ssize_t part = ::read(descriptor, buffer.data() + size, buffer.size() - size);
+    if (part == 0) break;
+    if (part > 0) {
+      size += part;
+    } else if (errno != EINTR) {
+      problem = systemError(errno);
+      return -1;
+    }
+  }
+  return size;
+}
+
+// Reads the file whole into `content`: false, with the reason in `problem`, when there is a
+// file that is not read, which must then be left as it is. A missing file is read as empty.
+// Opened without waiting, so that a FIFO in its place cannot hold the program.
+bool readFile(const QString& path, QByteArray& content, QString& problem) {
+  content.clear();
+  const QByteArray name = QFile::encodeName(path);
+  struct stat status = {};
+  if (::stat(name.constData(), &status) == 0 && !S_ISREG(status.st_mode)) {
+    problem = QStringLiteral("not a regular file");  // a device is not even opened
+    return false;
+  }
+  const int descriptor = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (descriptor < 0) {
+    const int error = errno;
+    problem = systemError(error);
+    return error == ENOENT;
+  }
+  bool read = false;
+  if (fstat(descriptor, &status) != 0) {
+    problem = systemError(errno);
+  } else if (!S_ISREG(status.st_mode)) {
+    problem = QStringLiteral("not a regular file");
+  } else if (status.st_size > kMaxFileBytes) {
+    problem = QStringLiteral("larger than 1 MiB");
+  } else {
+    content.resize(kMaxFileBytes + 1);  // one byte past the bound shows a file that grew past it
+    const qint64 size = readInto(descriptor, content, problem);
+    read = size >= 0 && size <= kMaxFileBytes;
+    if (size > kMaxFileBytes) problem = QStringLiteral("larger than 1 MiB");
+    content.resize(read ? size : 0);
+  }
+  ::close(descriptor);
+  return read;
+}
+
+// The file's lines; none when there is no file or it is not read, and then, if `report`, why.
+std::vector<Line> readLines(const QString& path, bool report) {
+  QByteArray content;
+  QString problem;
+  if (readFile(path, content, problem)) return splitLines(content);
+  if (report)
+    warn(QStringLiteral("%1: %2: the default settings are used, and the file is left as it is")
+             .arg(path, problem));
+  return {};
+}
+
+// Where a save writes: the file a symbolic link names, even one that does not exist yet.
+QString savedPath(const QString& path) {
+  const QFileInfo info(path);
+  if (info.exists()) return info.canonicalFilePath();
+  return info.isSymLink() ? info.symLinkTarget() : path;
+}
+
+// Writes `content` into a new file beside `path` and renames it over `path` once it is
+// written whole and on the disk; on any failure `path` is left as it was and the new file is
+// removed. The errno of the failure, or 0.
+int replaceFile(const QString& path, const QByteArray& content) {
+  const QByteArray target = QFile::encodeName(path);
+  struct stat old = {};
+  const bool existed = ::stat(target.constData(), &old) == 0;
+  if (existed && ::access(target.constData(), W_OK) != 0) return errno;
+  QByteArray temporary;
+  int descriptor = -1;
+  for (int attempt = 0; attempt < 100 && descriptor < 0; ++attempt) {
+    temporary = target + '.' + QByteArray::number(QRandomGenerator::global()->generate(), 36);
+    descriptor = ::open(temporary.constData(),
+                        O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (descriptor < 0 && errno != EEXIST) return errno;
+  }
+  if (descriptor < 0) return EEXIST;
+  int error = FileDescriptorSink(descriptor).write(
+      reinterpret_cast<const uint8_t*>(content.constData()), uint32_t(content.size()));
+  // The old file's permissions are kept where the file system has them (vfat has none).
+  if (existed) ::fchmod(descriptor, old.st_mode & 07777);
+  if (error == 0 && ::fsync(descriptor) != 0) error = errno;
+  if (::close(descriptor) != 0 && error == 0) error = errno;
+  if (error == 0 && ::rename(temporary.constData(), target.constData()) != 0) error = errno;
+  if (error != 0) ::unlink(temporary.constData());
+  return error;
 }
 
 }  // namespace
@@ -150,25 +256,24 @@ QString SettingsStore::defaultPath() {
 
 Settings SettingsStore::load() const {
   Settings settings;
-  readValues(readLines(path_), kSettingsSection, kSettingsKeys, settings);
+  readValues(readLines(path_, true), kSettingsSection, kSettingsKeys, settings);
   settings.bufsize = sanitizedReadSize(settings.bufsize);
   return settings;
 }
 
 ViewSettings SettingsStore::loadView() const {
   ViewSettings view;
-  readValues(readLines(path_), kViewSection, kViewKeys, view);
+  readValues(readLines(path_, false), kViewSection, kViewKeys, view);
   if (view.scale < 1 || view.scale > ViewSettings::kMaxScale) view.scale = ViewSettings{}.scale;
   return view;
 }
 
 bool SettingsStore::save(const Settings& settings, const ViewSettings& view) const {
   QByteArray content;
-  QFile existing(path_);
-  if (existing.exists()) {
-    if (!existing.open(QIODevice::ReadOnly)) return false;
-    content = existing.readAll();
-    existing.close();
+  QString problem;
+  if (!readFile(path_, content, problem)) {
+    warn(QStringLiteral("%1: %2: the settings are not saved").arg(path_, problem));
+    return false;
   }
   std::vector<Line> lines = splitLines(content);
   QByteArray lineEnd = "\n";
@@ -179,10 +284,20 @@ bool SettingsStore::save(const Settings& settings, const ViewSettings& view) con
     }
   writeValues(lines, kSettingsSection, kSettingsKeys, settings, lineEnd);
   writeValues(lines, kViewSection, kViewKeys, view, lineEnd);
+  content.clear();
+  for (const Line& line : lines) content += line.text + line.end;
 
-  if (!QDir().mkpath(QFileInfo(path_).absolutePath())) return false;
-  QSaveFile file(path_);
-  if (!file.open(QIODevice::WriteOnly)) return false;
-  for (const Line& line : lines) file.write(line.text + line.end);
-  return file.commit();
+  const QString target = savedPath(path_);
+  const QString folder = QFileInfo(target).absolutePath();
+  if (target == path_ && !QDir().mkpath(folder)) {
+    warn(QStringLiteral("%1: the folder cannot be created: the settings are not saved")
+             .arg(folder));
+    return false;
+  }
+  if (const int error = replaceFile(target, content)) {
+    warn(QStringLiteral("%1: %2: the settings are not saved, the file is left as it was")
+             .arg(target, systemError(error)));
+    return false;
+  }
+  return true;
 }

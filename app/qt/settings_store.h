@@ -22,15 +22,21 @@ class SettingsStore {
   // Where the program keeps its settings.
   static QString defaultPath();
 
+  // Only a regular file of at most this size is read, opened without waiting: the program's own
+  // is under 100 bytes, and a FIFO or a device in its place, or a larger file, is no settings
+  // file the program or its user wrote.
+  static constexpr qint64 kMaxFileBytes = 1 << 20;
+
   // The built-in defaults, replaced by each key that holds a number other than -1; a read size
-  // outside 1 ... 256 becomes 32, a scale outside 1 ... 4 becomes 1. A missing or unreadable
-  // file leaves the defaults.
+  // outside 1 ... 256 becomes 32, a scale outside 1 ... 4 becomes 1. A missing file leaves the
+  // defaults; so does one that is not read, and load() says why on stderr.
   Settings load() const;
   ViewSettings loadView() const;
   // Writes the four values into the file, creating it and its folder when needed, and the
-  // section "view" after the others when it is missing; the old file stays whole until the new
-  // one is complete. False when nothing could be written, also when an existing file cannot be
-  // read (its other contents would be lost).
+  // section "view" after the others when it is missing. A symbolic link stays, and the file it
+  // names is written. The new file replaces the old one only once it is written whole and on
+  // the disk. False, with the reason on stderr, when nothing was written: the old file is left
+  // as it was, also when it is not read (its other contents would be lost).
   bool save(const Settings& settings, const ViewSettings& view) const;
 
   const QString& path() const { return path_; }

@@ -1,7 +1,10 @@
 // The native viewer on the offscreen platform, over the simulated device. The device reads its
 // set-up once per process, so ctest runs each function (or data row) in a process of its own.
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -14,6 +17,7 @@
 #include <QRegularExpression>
 #include <QScreen>
 #include <QSignalSpy>
+#include <QTemporaryFile>
 #include <QTest>
 #include <QTimer>
 #include <cmath>
@@ -82,6 +86,50 @@ const QByteArray kWindowsFile =
     "Tool]\r\npath=C:\\Tools\\new\\x\r\nlist=a,b\r\n\r\n[Section]\r\nWIDE=0\r\n"
     "Scr4 = 1 \r\nBUFSIZE=64\r\n\r\n[zz]\r\nwide=7\r\n";
 
+// What `run` writes on the process's stderr.
+QByteArray stderrOf(const std::function<void()>& run) {
+  QTemporaryFile capture;
+  if (!capture.open()) return "(stderr not captured)";
+  std::fflush(stderr);
+  const int saved = dup(STDERR_FILENO);
+  dup2(capture.handle(), STDERR_FILENO);
+  run();
+  std::fflush(stderr);
+  dup2(saved, STDERR_FILENO);
+  close(saved);
+  return readFile(capture.fileName());
+}
+
+// A tmpfs of `bytes` at `path`, a folder made for it, while this exists; mounted() is false
+// where this process may not mount.
+class SmallDisk {
+ public:
+  SmallDisk(const QString& path, int bytes) : path_(QFile::encodeName(path)) {
+    const QByteArray options = "size=" + QByteArray::number(bytes);
+    mounted_ = QDir().mkpath(path) &&
+               mount("tmpfs", path_.constData(), "tmpfs", 0, options.constData()) == 0;
+  }
+  ~SmallDisk() {
+    if (mounted_) umount2(path_.constData(), MNT_DETACH);
+  }
+  bool mounted() const { return mounted_; }
+  // Writes a file until the disk is full.
+  void fill() const {
+    QFile filler(QFile::decodeName(path_) + "/filler");
+    if (!filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) return;
+    const QByteArray block(4096, 'x');
+    while (filler.write(block) > 0) {
+    }
+  }
+  bool makeReadOnly() const {
+    return mount(nullptr, path_.constData(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0;
+  }
+
+ private:
+  QByteArray path_;
+  bool mounted_ = false;
+};
+
 }  // namespace
 
 class ViewerTests : public QObject {
@@ -103,6 +151,11 @@ class ViewerTests : public QObject {
   void openStream();
   void streamFileWithoutDevice();
   void longRecording();
+
+  // Files on a full or read-only disk, and files that are not what they seem.
+  void fullDisk();
+  void oddSettingsFiles();
+  void recordingFileSafety();
 
  private:
   QTemporaryDir scratch_;
@@ -256,8 +309,9 @@ void ViewerTests::title() {
   QCOMPARE(title.captured(2).toLongLong(), QFile(stream).size() / 10);
 }
 
-// Frames go on while the dialog is open; only OK closes it, and only 1 ... 256 reopens the
-// device with a new read size.
+// Frames go on while the dialog is open; only OK closes it, whatever the entry, and only
+// 1 ... 256 reopens the device with a new read size. 0, letters and numbers past 256 cannot be
+// typed.
 void ViewerTests::dialog() {
   const QString log = scratch_.filePath("driver.log");
   setUpDevice("LOG", log.toLocal8Bit());
@@ -285,9 +339,6 @@ void ViewerTests::dialog() {
   dialog->close();
   QTest::qWait(50);
   QVERIFY2(dialog && dialog->isVisible(), "the close button closed it");
-  enter(dialog, QString());
-  QTest::qWait(100);
-  QVERIFY2(dialog && dialog->isVisible(), "OK with no text closed it");
   QVERIFY2(logLines(log).size() > readsBefore + 5, "no frames while the dialog was open");
 
   const int linesBefore = logLines(log).size();
@@ -300,11 +351,14 @@ void ViewerTests::dialog() {
   QVERIFY(reopening.contains(QStringLiteral("FT_Close handle=1 -> 0")));
   QVERIFY(reopening.contains(QStringLiteral("FT_SetUSBParameters handle=2 in=128 out=0 -> 0")));
 
-  for (const QString& refused :
-       {QStringLiteral("0"), QStringLiteral("257"), QStringLiteral("abc")}) {
+  for (const QString& refused : {QString(), QStringLiteral("0"), QStringLiteral("abc")}) {
     const int linesBeforeRefused = logLines(log).size();
     dialog = openDialog();
     QVERIFY(dialog);
+    auto* entry = dialog->findChild<QLineEdit*>();
+    entry->clear();
+    QTest::keyClicks(entry, QStringLiteral("0257x"));
+    QCOMPARE(entry->text(), QStringLiteral("25"));
     enter(dialog, refused);
     QTRY_VERIFY2(!dialog, qPrintable(refused));
     QTest::qWait(50);
@@ -407,7 +461,10 @@ void ViewerTests::settingsFile() {
   QCOMPARE(view.scale, 3);
   settings.scr4 = 1;
   view.scale = 4;
+  QCOMPARE(chmod(QFile::encodeName(path).constData(), 0604), 0);  // kept by the new file
   QVERIFY(SettingsStore(path).save(settings, view));
+  struct stat status = {};
+  QVERIFY(stat(QFile::encodeName(path).constData(), &status) == 0 && (status.st_mode & 0777) == 0604);
   QCOMPARE(readFile(path), QByteArray("[x]\r\n[SECTION]\r\nwide=0\r\nbufsize=32\r\nscr4=1\r\n\r\n"
                                       "[View]\r\nscale = 4\r\n[y]\r\nz=1"));
 
@@ -708,6 +765,127 @@ void ViewerTests::longRecording() {
   QCOMPARE(getrusage(RUSAGE_CHILDREN, &children), 0);
   QVERIFY2(children.ru_maxrss < kResidentLimitKib, qPrintable(QString::number(children.ru_maxrss)));
   qInfo("peak resident: viewer and link %ld KiB, stream tool %ld KiB", peakResidentKib(), children.ru_maxrss);
+}
+
+// The settings and the pictures on a full disk: Save Picture says so and leaves no file; the
+// settings are not saved, the file stays as it was, with no file of the attempt beside it, and
+// stderr says why. On the disk made read-only the same, from the store alone.
+void ViewerTests::fullDisk() {
+  const QString folder = scratch_.filePath("full");
+  const SmallDisk disk(folder, 64 * 1024);
+  if (!disk.mounted()) QSKIP("a tmpfs cannot be mounted here (the case needs root)");
+  const QString settingsPath = folder + "/KESTRAVU.ini";
+  writeFile(settingsPath, kWindowsFile);
+  QVERIFY(QDir(folder).mkdir("pictures"));
+  disk.fill();
+  QString warning;
+  QStringList pictures = {"not looked at"};
+  whenMainWindowShown([&](MainWindow* window) {
+    action(window, "&Wide")->trigger();
+    action(window, "&Save Picture")->trigger();
+    if (QMessageBox* box = shownWarning(window)) warning = box->text();
+    pictures = QDir(folder + "/pictures").entryList(QDir::Files | QDir::Hidden);
+    action(window, "&Quit")->trigger();
+  });
+  int exitCode = -1;
+  const QByteArray messages = stderrOf([&] { exitCode = runProgram(settingsPath); });
+  QCOMPARE(exitCode, kExitNormal);
+  QVERIFY2(warning.startsWith("The picture could not be saved"), qPrintable(warning));
+  QCOMPARE(pictures, QStringList());
+  QCOMPARE(readFile(settingsPath), kWindowsFile);
+  QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden),
+           QStringList({"filler", "KESTRAVU.ini"}));
+  QVERIFY2(messages.contains(settingsPath.toLocal8Bit() + ": No space left on device: the "
+                                                          "settings are not saved"),
+           messages.constData());
+
+  QVERIFY(QFile::remove(folder + "/filler"));
+  QVERIFY(disk.makeReadOnly());
+  const QByteArray readOnly = stderrOf([&] { QVERIFY(!SettingsStore(settingsPath).save({}, {})); });
+  QVERIFY2(readOnly.contains("Read-only file system"), readOnly.constData());
+  QCOMPARE(readFile(settingsPath), kWindowsFile);
+}
+
+// In the settings file's place: a FIFO no one writes, a link to a device that gives endless
+// zero bytes, a file past 1 MiB that starts as a settings file. Each is read at once as no file
+// (the defaults), with the reason on stderr, and a save leaves it as it was. A dangling link
+// cannot be saved through, and stderr says so.
+void ViewerTests::oddSettingsFiles() {
+  if (geteuid() != 0) QSKIP("making a device node needs root");
+  const QByteArray zero = QFile::encodeName(scratch_.filePath("zero"));
+  QCOMPARE(mknod(zero.constData(), S_IFCHR | 0600, makedev(1, 5)), 0);
+  const QString fifo = scratch_.filePath("fifo.ini");
+  QCOMPARE(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+  const QString device = scratch_.filePath("device.ini");
+  QVERIFY(QFile::link(QFile::decodeName(zero), device));
+  const QString large = scratch_.filePath("large.ini");
+  writeFile(large, "[section]\nwide=1\n");
+  QVERIFY(QFile::resize(large, SettingsStore::kMaxFileBytes + 1));
+  for (const auto& [path, reason] : {std::pair{fifo, "not a regular file"},
+                                     std::pair{device, "not a regular file"},
+                                     std::pair{large, "larger than 1 MiB"}}) {
+    const SettingsStore store(path);
+    Settings settings;
+    const QByteArray messages = stderrOf([&] {
+      settings = store.load();
+      QVERIFY(!store.save(settings, {}));
+    });
+    QCOMPARE(settings.wide, 0);
+    QVERIFY2(messages.count(reason) == 2, messages.constData());
+  }
+  struct stat status = {};
+  QVERIFY(stat(QFile::encodeName(fifo).constData(), &status) == 0 && S_ISFIFO(status.st_mode));
+  QVERIFY(QFileInfo(device).isSymLink());
+  QCOMPARE(QFileInfo(large).size(), SettingsStore::kMaxFileBytes + 1);
+  QVERIFY(readFile(large).startsWith("[section]\nwide=1\n"));
+
+  const QString dangling = scratch_.filePath("dangling.ini");
+  const QString missing = scratch_.filePath("missing/KESTRAVU.ini");
+  QVERIFY(QFile::link(missing, dangling));
+  const QByteArray messages =
+      stderrOf([&] { QVERIFY(!SettingsStore(dangling).save({}, {})); });
+  QVERIFY2(messages.contains(missing.toLocal8Bit() + ": No such file or directory"),
+           messages.constData());
+  QVERIFY(QFileInfo(dangling).isSymLink() && !QFileInfo::exists(missing));
+}
+
+// A recording's file is locked: another recording into it, started from the command line, is
+// refused and truncates nothing, and a closed recording frees its file. A FIFO no one reads and
+// an empty name end the start with the message, at once.
+void ViewerTests::recordingFileSafety() {
+  auto run = std::make_unique<RunningViewer>();
+  run->folders = foldersIn(scratch_.path());
+  QVERIFY(run->start());
+  const QString given = scratch_.filePath("given.kvs");
+  QString error;
+  QVERIFY(run->window->recordTo(given, error));
+  QTRY_VERIFY(QFileInfo(given).size() > 0);
+  const qint64 recorded = QFileInfo(given).size();
+  QVERIFY(openRecording(given, error) == nullptr);
+  QCOMPARE(error, given + ": another recording is being written into it");
+  QVERIFY(QFileInfo(given).size() >= recorded);
+
+  std::unique_ptr<QFile> made = createRecording(run->folders.videos, error);
+  QVERIFY(made != nullptr);
+  const QString madeName = made->fileName();
+  QVERIFY(openRecording(madeName, error) == nullptr);
+  made.reset();
+  QVERIFY(openRecording(madeName, error) != nullptr);
+  run.reset();
+
+  const QString fifo = scratch_.filePath("fifo.kvs");
+  QCOMPARE(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+  const QString noName = QStringLiteral("");  // given, but empty: not the null of no option
+  for (const auto& [file, reason] : {std::pair{fifo, fifo + ": not a regular file"},
+                                     std::pair{noName, QStringLiteral("no file name given")}}) {
+    QString text;
+    whenModalShown([&](QWidget* widget) {
+      if (auto* box = qobject_cast<QMessageBox*>(widget)) text = box->text();
+      widget->close();
+    });
+    QCOMPARE(runProgram(scratch_.filePath("KESTRAVU.ini"), {}, file), kExitStartupFailed);
+    QVERIFY2(text.endsWith('\n' + reason), qPrintable(text));
+  }
 }
 
 QTEST_MAIN(ViewerTests)
