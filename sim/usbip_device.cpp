@@ -76,7 +76,7 @@ bool UsbipDevice::serveSubmit(const uint8_t* header) {
   }
   if (submit.endpoint == 0) return answerControl(submit);
   if (submit.endpoint == 1 && submit.direction == kDirectionIn) {
-    chip_.submitIn(submit.sequence, submit.length, UsbChip::Clock::now());
+    chip_.submitIn(submit.sequence, submit.length, UsbChip::Time::now());
     return true;
   }
   if (submit.endpoint == 2 && submit.direction != kDirectionIn) {
