@@ -3,10 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <new>
 #include <thread>
-
-#include "frame_format.h"
 
 namespace SimDevice {
 
@@ -41,39 +38,11 @@ bool opensUsedUp() {
 
 namespace {
 
-bool loadFile(const char* path) {
-  FILE* file = std::fopen(path, "rb");
-  if (file == nullptr) return false;
-  long size = std::fseek(file, 0, SEEK_END) == 0 ? std::ftell(file) : -1;
-  std::rewind(file);
-  bool complete = false;
-  if (size >= 0) {
-    device.fileBytes.reset(new (std::nothrow) uint8_t[static_cast<size_t>(size)]);
-    complete = device.fileBytes != nullptr &&
-               std::fread(device.fileBytes.get(), 1, static_cast<size_t>(size), file) == static_cast<size_t>(size);
-  }
-  std::fclose(file);
-  device.fileSize = complete ? static_cast<size_t>(size) : 0;
-  if (!complete) device.fileBytes.reset();
-  return complete;
-}
-
 // The next frame of the stream becomes the one being delivered; false when there is none.
 bool releaseFrame() {
-  if (device.sendsPattern) {
-    device.frameSize = nextPatternFrame(*device.pattern, device.patternFrame.get());
-    device.frame = device.patternFrame.get();
-  } else {
-    if (device.fileOffset == device.fileSize && device.loopFile) device.fileOffset = 0;
-    if (device.fileOffset == device.fileSize) {
-      device.silent = true;
-      return false;
-    }
-    const uint8_t* bytes = device.fileBytes.get();
-    size_t end = FrameFormat::frameEnd(bytes, device.fileSize, device.fileOffset);
-    device.frame = bytes + device.fileOffset;
-    device.frameSize = end - device.fileOffset;
-    device.fileOffset = end;
+  if (!device.source.nextFrame(device.frame, device.frameSize)) {
+    device.silent = true;
+    return false;
   }
   device.framePosition = 0;
   return true;
@@ -95,15 +64,9 @@ bool releaseDueFrame() {
 
 bool plugIn() {
   const char* path = setting("KESTRAVU_SIM_STREAM");
-  device.sendsPattern = path == nullptr;
-  if (path != nullptr) {
-    device.loopFile = flagSet("KESTRAVU_SIM_LOOP");
-    if (!loadFile(path)) return false;
-  } else {
-    device.pattern.reset(new (std::nothrow) TestPattern());
-    device.patternFrame.reset(new (std::nothrow) uint8_t[kMaxEncodedFrameBytes]);
-    if (device.pattern == nullptr || device.patternFrame == nullptr) return false;
-  }
+  const bool loaded = path != nullptr ? device.source.useFile(path, flagSet("KESTRAVU_SIM_LOOP"))
+                                      : device.source.usePattern();
+  if (!loaded) return false;
   int64_t framesPerSecond = numberOr("KESTRAVU_SIM_FPS", kDefaultFramesPerSecond);
   device.framePeriod = steady_clock::duration::zero();
   if (framesPerSecond > 0)
@@ -112,7 +75,8 @@ bool plugIn() {
   device.nextRelease = steady_clock::now();
   device.bytesPerSecond = static_cast<uint64_t>(numberOr("KESTRAVU_SIM_RATE", 0));
   if (device.bytesPerSecond > 0) device.framePeriod = steady_clock::duration::zero();
-  device.rateStart = device.nextRelease, device.rateBytesSent = 0;
+  device.rateStart = device.nextRelease;
+  device.rateBytesSent = 0;
   device.failAfterBytes = numberOr("KESTRAVU_SIM_FAIL_AFTER", -1);
   device.pluggedIn = true;
   return true;
@@ -142,9 +106,11 @@ size_t collectArrived(uint8_t* out, size_t wanted) {
     }
     size_t part = std::min(count - collected, device.frameSize - device.framePosition);
     std::memcpy(out + collected, device.frame + device.framePosition, part);
-    device.framePosition += part, collected += part;
+    device.framePosition += part;
+    collected += part;
   }
-  device.bytesDelivered += collected, device.rateBytesSent += collected;
+  device.bytesDelivered += collected;
+  device.rateBytesSent += collected;
   return collected;
 }
 

@@ -26,9 +26,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <memory>
 
-#include "test_pattern.h"
+#include "frame_source.h"
 
 namespace SimDevice {
 
@@ -44,14 +43,7 @@ struct DeviceState {
   uint32_t handlesIssued = 0;
   uint32_t readTimeoutMs = 0;  // until set, a read returns at once with what has arrived
 
-  // What the device sends: the pattern, or the file in `fileBytes`.
-  bool sendsPattern = true;
-  bool loopFile = false;
-  std::unique_ptr<uint8_t[]> fileBytes;
-  size_t fileSize = 0;
-  size_t fileOffset = 0;  // where the next frame of the file starts
-  std::unique_ptr<TestPattern> pattern;
-  std::unique_ptr<uint8_t[]> patternFrame;  // kMaxEncodedFrameBytes
+  FrameSource source;  // what the device sends
 
   // The released frame being delivered, and when the next one is released.
   const uint8_t* frame = nullptr;

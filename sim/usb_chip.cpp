@@ -3,67 +3,34 @@
 #include <algorithm>
 #include <cinttypes>
 
-#include "frame_format.h"
-
 bool StreamSource::load(std::string& error) {
   if (framesPerSecond == 0 && bytesPerSecond == 0) {
     error = "the stream needs a pace: frames or bytes a second";
     return false;
   }
-  if (file.empty()) {
-    pattern_.reset(new TestPattern());
-    patternFrame_.resize(kMaxEncodedFrameBytes);
-    if (bytesPerSecond == 0) {
-      TestPattern sample;
-      uint64_t bytes = 0;
-      for (uint32_t frame = 0; frame < 2 * kPatternKeyFrameInterval; ++frame)
-        bytes += nextPatternFrame(sample, patternFrame_.data());
-      bytesPerSecond = static_cast<uint32_t>(bytes * framesPerSecond / (2 * kPatternKeyFrameInterval));
-    }
-    return true;
-  }
-  FILE* stream = std::fopen(file.c_str(), "rb");
-  if (stream == nullptr) {
-    error = file + ": cannot be read";
+  if (file.empty() ? !frames_.usePattern() : !frames_.useFile(file.c_str(), loop)) {
+    error = file.empty() ? "no memory for the test pattern" : file + ": cannot be read";
     return false;
   }
-  uint8_t chunk[65536];
-  size_t got;
-  while ((got = std::fread(chunk, 1, sizeof chunk, stream)) > 0) fileBytes_.insert(fileBytes_.end(), chunk, chunk + got);
-  std::fclose(stream);
-  if (fileBytes_.empty()) {
+  if (!file.empty() && frames_.fileBytes() == 0) {
     error = file + ": empty";
     return false;
   }
-  if (bytesPerSecond == 0) {
-    uint64_t frames = 0;
-    for (size_t offset = 0; offset < fileBytes_.size(); ++frames)
-      offset = FrameFormat::frameEnd(fileBytes_.data(), fileBytes_.size(), offset);
-    bytesPerSecond = static_cast<uint32_t>(fileBytes_.size() * framesPerSecond / frames);
+  uint64_t bytes = 0;
+  uint64_t frames = 0;
+  if (bytesPerSecond == 0 && !frames_.measure(bytes, frames)) {
+    error = "no memory to measure the stream";
+    return false;
   }
+  if (bytesPerSecond == 0) bytesPerSecond = static_cast<uint32_t>(bytes * framesPerSecond / frames);
   return true;
 }
 
-bool StreamSource::nextFrame(const uint8_t*& bytes, size_t& size) {
-  if (pattern_ != nullptr) {
-    size = nextPatternFrame(*pattern_, patternFrame_.data());
-    bytes = patternFrame_.data();
-    return true;
-  }
-  if (fileOffset_ == fileBytes_.size() && loop) fileOffset_ = 0;
-  if (fileOffset_ == fileBytes_.size()) return false;
-  const size_t end = FrameFormat::frameEnd(fileBytes_.data(), fileBytes_.size(), fileOffset_);
-  bytes = fileBytes_.data() + fileOffset_;
-  size = end - fileOffset_;
-  fileOffset_ = end;
-  return true;
-}
+UsbChip::UsbChip(StreamSource& source, const Config& config, Time::time_point start, FILE* log, FILE* sent)
+    : source_(source), config_(config), start_(start), log_(log), sent_(sent) {}
 
-UsbChip::UsbChip(StreamSource& source, const Settings& settings, Clock::time_point start, FILE* log, FILE* sent)
-    : source_(source), settings_(settings), start_(start), log_(log), sent_(sent) {}
-
-void UsbChip::advanceTo(Clock::time_point now) {
-  const Clock::duration target = now - start_;
+void UsbChip::advanceTo(Time::time_point now) {
+  const Time::duration target = now - start_;
   // The chip's own lateness, which the host shares when the whole machine stood still.
   if (log_ != nullptr && target - now_ > std::chrono::milliseconds(20))
     std::fprintf(log_, "caught up %.0f ms at %.3f s\n", std::chrono::duration<double, std::milli>(target - now_).count(),
@@ -77,8 +44,8 @@ void UsbChip::advanceTo(Clock::time_point now) {
 }
 
 // Frame after frame, byte after byte, at the source's rate.
-void UsbChip::arrive(Clock::duration at) {
-  while (!silent_ && at < settings_.stopAt) {
+void UsbChip::arrive(Time::duration at) {
+  while (!silent_ && at < config_.stopAt) {
     if (frameArrived_ == frameSize_) {
       if (frame_ != nullptr && at < frameStart_ + framePeriod_) return;
       if (frame_ != nullptr) frameStart_ += framePeriod_;
@@ -87,7 +54,7 @@ void UsbChip::arrive(Clock::duration at) {
         return;
       }
       frameArrived_ = 0;
-      framePeriod_ = std::chrono::duration_cast<Clock::duration>(
+      framePeriod_ = std::chrono::duration_cast<Time::duration>(
           std::chrono::nanoseconds(frameSize_ * 1000000000ull / source_.bytesPerSecond));
     }
     const auto elapsed = at - frameStart_;
@@ -95,12 +62,15 @@ void UsbChip::arrive(Clock::duration at) {
                                                : static_cast<size_t>(static_cast<double>(frameSize_) * elapsed.count() /
                                                                      framePeriod_.count());
     for (; frameArrived_ < due; ++frameArrived_, ++streamOffset_) {
-      if (buffer_.size() < settings_.bufferBytes) {
+      if (buffer_.size() < config_.bufferBytes) {
         if (dropRunLength_ > 0) logDropRun(at);
         dropRunLength_ = 0;
         buffer_.push_back(frame_[frameArrived_]);
       } else {
-        if (dropRunLength_ == 0) dropRunStart_ = streamOffset_, dropRunHostIdle_ = at - idleSince_;
+        if (dropRunLength_ == 0) {
+          dropRunStart_ = streamOffset_;
+          dropRunHostIdle_ = at - idleSince_;
+        }
         ++dropRunLength_;
         if (reading_ && at >= readingSince_) ++pendingDrops_; else ++droppedOtherwise_;
       }
@@ -111,14 +81,14 @@ void UsbChip::arrive(Clock::duration at) {
 
 // A packet goes out when a whole one is there, or with whatever there is (maybe only the status)
 // when the latency timer runs out; a short packet ends the transfer.
-void UsbChip::serveTransfer(Clock::duration at) {
-  if (at >= settings_.stallAt) {
+void UsbChip::serveTransfer(Time::duration at) {
+  if (at >= config_.stallAt) {
     for (Transfer& transfer : pending_) finished_.push_back({transfer.sequence, true, {}});
     pending_.clear();
     return;
   }
-  const uint32_t dataPerPacket = settings_.packetBytes - sizeof kModemStatus;
-  const Clock::duration latency = std::chrono::milliseconds(std::max<uint8_t>(latencyMs_, 1));
+  const uint32_t dataPerPacket = config_.packetBytes - sizeof kModemStatus;
+  const Time::duration latency = std::chrono::milliseconds(std::max<uint8_t>(latencyMs_, 1));
   while (!pending_.empty() && pending_.front().submittedAt <= at) {
     Transfer& transfer = pending_.front();
     const uint32_t room = transfer.length - static_cast<uint32_t>(transfer.data.size());
@@ -139,7 +109,7 @@ void UsbChip::serveTransfer(Clock::duration at) {
   }
 }
 
-void UsbChip::sendPacket(Transfer& transfer, uint32_t streamBytes, Clock::duration at) {
+void UsbChip::sendPacket(Transfer& transfer, uint32_t streamBytes, Time::duration at) {
   transfer.data.insert(transfer.data.end(), kModemStatus, kModemStatus + sizeof kModemStatus);
   for (uint32_t i = 0; i < streamBytes; ++i) {
     transfer.data.push_back(buffer_.front());
@@ -150,24 +120,24 @@ void UsbChip::sendPacket(Transfer& transfer, uint32_t streamBytes, Clock::durati
   if (streamBytes > 0) settlePendingDrops(true);
 }
 
-UsbChip::Clock::duration UsbChip::untilFrontFinishes() const {
-  if (pending_.empty()) return Clock::duration::max();
+UsbChip::Time::duration UsbChip::untilFrontFinishes() const {
+  if (pending_.empty()) return Time::duration::max();
   const Transfer& front = pending_.front();
-  const uint32_t dataPerPacket = settings_.packetBytes - sizeof kModemStatus;
-  const uint64_t packetsLeft = (front.length - front.data.size()) / settings_.packetBytes;
+  const uint32_t dataPerPacket = config_.packetBytes - sizeof kModemStatus;
+  const uint64_t packetsLeft = (front.length - front.data.size()) / config_.packetBytes;
   const auto untilLatency = lastPacketAt_ + std::chrono::milliseconds(std::max<uint8_t>(latencyMs_, 1)) - now_;
-  if (silent_ || now_ >= settings_.stopAt || frameSize_ == 0) return untilLatency;
+  if (silent_ || now_ >= config_.stopAt || frameSize_ == 0) return untilLatency;
   const double bytesPerTick = static_cast<double>(frameSize_) / static_cast<double>(framePeriod_.count());
   auto timeFor = [&](uint64_t bytes) {
-    return bytes <= buffer_.size() ? Clock::duration::zero()
-                                   : Clock::duration(static_cast<Clock::rep>((bytes - buffer_.size()) / bytesPerTick));
+    return bytes <= buffer_.size() ? Time::duration::zero()
+                                   : Time::duration(static_cast<Time::rep>((bytes - buffer_.size()) / bytesPerTick));
   };
   if (timeFor(dataPerPacket) > untilLatency) return untilLatency;
   return timeFor(packetsLeft * dataPerPacket);
 }
 
 // With how long the host had left the chip without a transfer when the run began.
-void UsbChip::logDropRun(Clock::duration at) {
+void UsbChip::logDropRun(Time::duration at) {
   if (log_ != nullptr)
     std::fprintf(log_, "dropped %" PRIu64 " bytes from stream byte %" PRIu64 " at %.3f s, no transfer for %.1f ms\n",
                  dropRunLength_, dropRunStart_, std::chrono::duration<double>(at).count(),
@@ -179,7 +149,7 @@ void UsbChip::settlePendingDrops(bool hostWasReading) {
   pendingDrops_ = 0;
 }
 
-void UsbChip::submitIn(uint32_t sequence, uint32_t length, Clock::time_point now) {
+void UsbChip::submitIn(uint32_t sequence, uint32_t length, Time::time_point now) {
   if (!reading_) readingSince_ = now - start_;
   reading_ = true;
   pending_.push_back({sequence, length, now - start_, {}, {}});
@@ -280,7 +250,7 @@ bool UsbChip::vendorRequest(uint8_t request, uint16_t value, uint16_t index, std
   return name != nullptr;
 }
 
-void UsbChip::close() {
+void UsbChip::logTotals() {
   settlePendingDrops(false);
   if (log_ == nullptr) return;
   if (dropRunLength_ > 0) logDropRun(now_);

@@ -12,17 +12,16 @@
 #include <cstdint>
 #include <cstdio>
 #include <deque>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "test_pattern.h"
+#include "frame_source.h"
 
 // Where the stream comes from and how fast: the test pattern, or a stream file played once (then
 // silence) or looped, at a constant byte rate, as a serial line delivers it: `bytesPerSecond`,
-// or, left 0, the stream's mean frame size times `framesPerSecond` (for the pattern, the mean of
-// its first two key-frame intervals), so that frames come at that rate on average. A key frame
-// is then no burst that no chip could take in.
+// or, left 0, the stream's mean frame size (FrameSource::measure) times `framesPerSecond`, so
+// that frames come at that rate on average. A key frame is then no burst that no chip could take
+// in.
 struct StreamSource {
   std::string file;  // empty: the test pattern
   bool loop = false;
@@ -31,26 +30,24 @@ struct StreamSource {
 
   bool load(std::string& error);
   // The next frame's bytes; false when a file played once has ended.
-  bool nextFrame(const uint8_t*& bytes, size_t& size);
+  bool nextFrame(const uint8_t*& bytes, size_t& size) { return frames_.nextFrame(bytes, size); }
 
  private:
-  std::vector<uint8_t> fileBytes_;
-  size_t fileOffset_ = 0;
-  std::unique_ptr<TestPattern> pattern_;
-  std::vector<uint8_t> patternFrame_;
+  FrameSource frames_;
 };
 
 class UsbChip {
  public:
-  using Clock = std::chrono::steady_clock;
+  using Time = std::chrono::steady_clock;
   static constexpr uint8_t kModemStatus[2] = {0x01, 0x60};
   static constexpr auto kStep = std::chrono::microseconds(100);
 
-  struct Settings {
+  // How the chip is built, and when it fails.
+  struct Config {
     uint32_t packetBytes = 64;  // 512 on a high-speed chip
     uint32_t bufferBytes = 256;
-    Clock::duration stopAt = Clock::duration::max();   // the stream stops, the chip stays
-    Clock::duration stallAt = Clock::duration::max();  // bulk IN answers with a stall from then
+    Time::duration stopAt = Time::duration::max();   // the stream stops, the chip stays
+    Time::duration stallAt = Time::duration::max();  // bulk IN answers with a stall from then
   };
 
   // A bulk IN transfer, finished: its data (status bytes included) or a stall.
@@ -62,22 +59,22 @@ class UsbChip {
 
   // `log` gets one line per event; `sent` the stream bytes that went out, in order, as each
   // transfer finishes. Either may be null.
-  UsbChip(StreamSource& source, const Settings& settings, Clock::time_point start, FILE* log, FILE* sent);
+  UsbChip(StreamSource& source, const Config& config, Time::time_point start, FILE* log, FILE* sent);
 
-  void advanceTo(Clock::time_point now);
-  void submitIn(uint32_t sequence, uint32_t length, Clock::time_point now);
+  void advanceTo(Time::time_point now);
+  void submitIn(uint32_t sequence, uint32_t length, Time::time_point now);
   // False when the transfer has already finished or finishes now with what it holds.
   bool unlinkIn(uint32_t sequence);
   std::vector<Finished> takeFinished();
   // About how long until the transfer in front can finish: when the stream will have filled
   // it, or sooner when the latency timer will run out before the next packet is there.
-  Clock::duration untilFrontFinishes() const;
+  Time::duration untilFrontFinishes() const;
 
   // The chip's vendor requests; false for one it does not know, which the caller stalls.
   // `reply` gets the data of an IN request.
   bool vendorRequest(uint8_t request, uint16_t value, uint16_t index, std::vector<uint8_t>& reply);
-  // Writes the closing figures into the log.
-  void close();
+  // Writes the closing figures into the log: what went out and what was dropped.
+  void logTotals();
 
   uint64_t droppedWhileReading() const { return droppedWhileReading_; }
   uint64_t sentBytes() const { return sentBytes_; }
@@ -86,23 +83,23 @@ class UsbChip {
   struct Transfer {
     uint32_t sequence;
     uint32_t length;
-    Clock::duration submittedAt;
+    Time::duration submittedAt;
     std::vector<uint8_t> data;
     std::vector<uint8_t> streamBytes;  // the same without the status bytes
   };
 
   void finish(Transfer&& transfer);
-  void arrive(Clock::duration at);
-  void serveTransfer(Clock::duration at);
-  void sendPacket(Transfer& transfer, uint32_t streamBytes, Clock::duration at);
-  void logDropRun(Clock::duration at);
+  void arrive(Time::duration at);
+  void serveTransfer(Time::duration at);
+  void sendPacket(Transfer& transfer, uint32_t streamBytes, Time::duration at);
+  void logDropRun(Time::duration at);
   void settlePendingDrops(bool hostWasReading);
   void purge();
 
   StreamSource& source_;
-  Settings settings_;
-  Clock::time_point start_;
-  Clock::duration now_{};
+  Config config_;
+  Time::time_point start_;
+  Time::duration now_{};
   FILE* log_;
   FILE* sent_;
 
@@ -110,15 +107,15 @@ class UsbChip {
   const uint8_t* frame_ = nullptr;
   size_t frameSize_ = 0;
   size_t frameArrived_ = 0;
-  Clock::duration frameStart_{};
-  Clock::duration framePeriod_{};
+  Time::duration frameStart_{};
+  Time::duration framePeriod_{};
   bool silent_ = false;
   uint64_t streamOffset_ = 0;  // of the next byte to arrive
 
   std::deque<uint8_t> buffer_;
   std::deque<Transfer> pending_;
   std::vector<Finished> finished_;
-  Clock::duration lastPacketAt_{};
+  Time::duration lastPacketAt_{};
   uint8_t latencyMs_ = 16;
   uint8_t bitMode_ = 0;
 
@@ -126,13 +123,13 @@ class UsbChip {
   // until the next packet goes out (it went on reading: they count) or the next reset or the
   // end (it had stopped: they do not).
   bool reading_ = false;
-  Clock::duration readingSince_{};
+  Time::duration readingSince_{};
   uint64_t pendingDrops_ = 0;
   uint64_t droppedWhileReading_ = 0;
   uint64_t droppedOtherwise_ = 0;
   uint64_t dropRunStart_ = 0;
   uint64_t dropRunLength_ = 0;
-  Clock::duration dropRunHostIdle_{};
-  Clock::duration idleSince_{};  // when the last transfer finished with none behind it
+  Time::duration dropRunHostIdle_{};
+  Time::duration idleSince_{};  // when the last transfer finished with none behind it
   uint64_t sentBytes_ = 0;
 };

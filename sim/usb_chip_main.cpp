@@ -42,13 +42,13 @@ volatile std::sig_atomic_t stopRequested = 0, unplugRequested = 0;
 struct Options {
   DeviceIdentity identity;
   StreamSource source;
-  UsbChip::Settings chip;
+  UsbChip::Config chip;
   double unplugAt = -1;
   std::string logPath, sentPath;
 };
 
-UsbChip::Clock::duration seconds(double value) {
-  return std::chrono::duration_cast<UsbChip::Clock::duration>(std::chrono::duration<double>(value));
+UsbChip::Time::duration seconds(double value) {
+  return std::chrono::duration_cast<UsbChip::Time::duration>(std::chrono::duration<double>(value));
 }
 
 bool parse(int argc, char** argv, Options& options) {
@@ -115,11 +115,11 @@ double wallClock() {
 
 // How long the loop may wait for the host: until the chip could finish the transfer in front,
 // or a little while when none waits; the chip catches up on the time anyway.
-int waitMs(const UsbChip& chip, UsbChip::Clock::time_point start, double unplugAt) {
+int waitMs(const UsbChip& chip, UsbChip::Time::time_point start, double unplugAt) {
   const auto untilFinish = std::chrono::duration_cast<std::chrono::milliseconds>(chip.untilFrontFinishes());
   int wait = static_cast<int>(std::max<long long>(1, std::min<long long>(untilFinish.count(), 10)));
   if (unplugAt >= 0) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(start + seconds(unplugAt) - UsbChip::Clock::now());
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(start + seconds(unplugAt) - UsbChip::Time::now());
     wait = static_cast<int>(std::max<long long>(0, std::min<long long>(wait, left.count())));
   }
   return wait;
@@ -131,7 +131,7 @@ int serve(const Options& options, StreamSource& source, FILE* log, FILE* sent) {
   const int port = freePort();
   const uint32_t deviceId = 1u << 16 | static_cast<uint32_t>(port + 2);
   const int speed = options.identity.highSpeed ? 3 : 2;
-  const auto start = UsbChip::Clock::now();
+  const auto start = UsbChip::Time::now();
   if (port < 0 || !writeSysfs("attach", std::to_string(port) + " " + std::to_string(pair[1]) + " " +
                                             std::to_string(deviceId) + " " + std::to_string(speed))) {
     std::fprintf(stderr, "usb-chip: no free port to attach to (is vhci-hcd loaded?)\n");
@@ -144,11 +144,11 @@ int serve(const Options& options, StreamSource& source, FILE* log, FILE* sent) {
   UsbipDevice device(pair[0], options.identity, chip, log);
   bool attached = true;
   while (attached && !stopRequested) {
-    if (unplugRequested || (options.unplugAt >= 0 && UsbChip::Clock::now() >= start + seconds(options.unplugAt)))
+    if (unplugRequested || (options.unplugAt >= 0 && UsbChip::Time::now() >= start + seconds(options.unplugAt)))
       break;
     pollfd ready{pair[0], POLLIN, 0};
     const int polled = poll(&ready, 1, waitMs(chip, start, options.unplugAt));
-    chip.advanceTo(UsbChip::Clock::now());
+    chip.advanceTo(UsbChip::Time::now());
     attached = device.sendFinished();
     if (attached && polled > 0) attached = device.serveCommand();
   }
@@ -158,7 +158,7 @@ int serve(const Options& options, StreamSource& source, FILE* log, FILE* sent) {
   } else {
     std::fprintf(log, "the host let go\n");
   }
-  chip.close();
+  chip.logTotals();
   ::close(pair[0]);
   return 0;
 }

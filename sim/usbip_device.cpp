@@ -2,16 +2,36 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 namespace {
 
-// Every USB/IP message starts with a 48-byte header of big-endian words.
+// Every USB/IP message starts with a 48-byte header of big-endian words: five words that every
+// message has, then the command's own.
 constexpr size_t kHeaderBytes = 48;
-constexpr uint32_t kCmdSubmit = 1, kCmdUnlink = 2, kRetSubmit = 3, kRetUnlink = 4;
+constexpr size_t kCommandAt = 0;
+constexpr size_t kSequenceAt = 4;
+constexpr size_t kDirectionAt = 12;
+constexpr size_t kEndpointAt = 16;
+constexpr size_t kSubmitLengthAt = 24;     // CMD_SUBMIT: the transfer's buffer length
+constexpr size_t kSubmitSetupAt = 40;      // CMD_SUBMIT: a control transfer's 8 setup bytes
+constexpr size_t kUnlinkSequenceAt = 20;   // CMD_UNLINK: the transfer to cancel
+constexpr size_t kStatusAt = 20;           // RET_SUBMIT and RET_UNLINK
+constexpr size_t kActualLengthAt = 24;     // RET_SUBMIT: bytes transferred
+constexpr size_t kSetupBytes = 8;
+
+constexpr uint32_t kCmdSubmit = 1;
+constexpr uint32_t kCmdUnlink = 2;
+constexpr uint32_t kRetSubmit = 3;
+constexpr uint32_t kRetUnlink = 4;
 constexpr uint32_t kDirectionIn = 1;
-constexpr int32_t kStall = -EPIPE, kUnlinked = -ECONNRESET;
+constexpr int32_t kStall = -EPIPE;
+constexpr int32_t kUnlinked = -ECONNRESET;
 constexpr uint16_t kFtdiVendor = 0x0403;
+// OUT data follows its header, and nothing here keeps it: it is read in pieces of this size,
+// whatever length the header claims.
+constexpr size_t kOutPieceBytes = 4096;
 
 uint32_t word(const uint8_t* bytes) {
   return uint32_t{bytes[0]} << 24 | uint32_t{bytes[1]} << 16 | uint32_t{bytes[2]} << 8 | bytes[3];
@@ -26,7 +46,8 @@ bool readAll(int socket, uint8_t* bytes, size_t count) {
     ssize_t got = ::read(socket, bytes, count);
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) return false;
-    bytes += got, count -= static_cast<size_t>(got);
+    bytes += got;
+    count -= static_cast<size_t>(got);
   }
   return true;
 }
@@ -36,7 +57,19 @@ bool writeAll(int socket, const uint8_t* bytes, size_t count) {
     ssize_t put = ::write(socket, bytes, count);
     if (put < 0 && errno == EINTR) continue;
     if (put <= 0) return false;
-    bytes += put, count -= static_cast<size_t>(put);
+    bytes += put;
+    count -= static_cast<size_t>(put);
+  }
+  return true;
+}
+
+// Reads and drops `count` bytes.
+bool skip(int socket, uint64_t count) {
+  uint8_t piece[kOutPieceBytes];
+  while (count > 0) {
+    const size_t part = static_cast<size_t>(std::min<uint64_t>(count, sizeof piece));
+    if (!readAll(socket, piece, part)) return false;
+    count -= part;
   }
   return true;
 }
@@ -57,26 +90,23 @@ std::vector<uint8_t> stringDescriptor(const std::string& text) {
 bool UsbipDevice::serveCommand() {
   uint8_t header[kHeaderBytes];
   if (!readAll(socket_, header, sizeof header)) return false;
-  switch (word(header)) {
+  switch (word(header + kCommandAt)) {
     case kCmdSubmit: return serveSubmit(header);
     case kCmdUnlink: return serveUnlink(header);
     default:
-      std::fprintf(log_, "not a USB/IP command: 0x%08x\n", word(header));
+      std::fprintf(log_, "not a USB/IP command: 0x%08x\n", word(header + kCommandAt));
       return false;
   }
 }
 
 bool UsbipDevice::serveSubmit(const uint8_t* header) {
-  Submit submit{word(header + 4), word(header + 12), word(header + 16), word(header + 24), {}};
-  std::copy(header + 40, header + 48, submit.setup);
-  std::vector<uint8_t> outData;
-  if (submit.direction != kDirectionIn) {
-    outData.resize(submit.length);
-    if (!readAll(socket_, outData.data(), outData.size())) return false;
-  }
+  Submit submit{word(header + kSequenceAt), word(header + kDirectionAt), word(header + kEndpointAt),
+                word(header + kSubmitLengthAt), {}};
+  std::copy(header + kSubmitSetupAt, header + kSubmitSetupAt + kSetupBytes, submit.setup);
+  if (submit.direction != kDirectionIn && !skip(socket_, submit.length)) return false;
   if (submit.endpoint == 0) return answerControl(submit);
   if (submit.endpoint == 1 && submit.direction == kDirectionIn) {
-    chip_.submitIn(submit.sequence, submit.length, UsbChip::Clock::now());
+    chip_.submitIn(submit.sequence, submit.length, UsbChip::Time::now());
     return true;
   }
   if (submit.endpoint == 2 && submit.direction != kDirectionIn) {
@@ -88,13 +118,13 @@ bool UsbipDevice::serveSubmit(const uint8_t* header) {
 
 // A transfer still waiting is cancelled; one already answered is left to its RET_SUBMIT.
 bool UsbipDevice::serveUnlink(const uint8_t* header) {
-  const uint32_t target = word(header + 20);
+  const uint32_t target = word(header + kUnlinkSequenceAt);
   const bool cancelled = chip_.unlinkIn(target);
   if (!sendFinished()) return false;
   uint8_t answer[kHeaderBytes] = {};
-  putWord(answer, kRetUnlink);
-  putWord(answer + 4, word(header + 4));
-  putWord(answer + 20, static_cast<uint32_t>(cancelled ? kUnlinked : 0));
+  putWord(answer + kCommandAt, kRetUnlink);
+  putWord(answer + kSequenceAt, word(header + kSequenceAt));
+  putWord(answer + kStatusAt, static_cast<uint32_t>(cancelled ? kUnlinked : 0));
   return writeAll(socket_, answer, sizeof answer);
 }
 
@@ -107,10 +137,10 @@ bool UsbipDevice::sendFinished() {
 // An OUT transfer reports the length it took and carries no data back.
 bool UsbipDevice::reply(uint32_t sequence, int32_t status, const std::vector<uint8_t>& data, uint32_t outLength) {
   uint8_t answer[kHeaderBytes] = {};
-  putWord(answer, kRetSubmit);
-  putWord(answer + 4, sequence);
-  putWord(answer + 20, static_cast<uint32_t>(status));
-  putWord(answer + 24, data.empty() ? outLength : static_cast<uint32_t>(data.size()));
+  putWord(answer + kCommandAt, kRetSubmit);
+  putWord(answer + kSequenceAt, sequence);
+  putWord(answer + kStatusAt, static_cast<uint32_t>(status));
+  putWord(answer + kActualLengthAt, data.empty() ? outLength : static_cast<uint32_t>(data.size()));
   return writeAll(socket_, answer, sizeof answer) && writeAll(socket_, data.data(), data.size());
 }
 

@@ -3,7 +3,7 @@ if(NOT WIN32)
   add_executable(link_ftdi_tests
     ${CMAKE_CURRENT_LIST_DIR}/link_ftdi/scripted_ftdi.cpp
     ${CMAKE_CURRENT_LIST_DIR}/link_ftdi/ftdi_link_tests.cpp)
-  target_include_directories(link_ftdi_tests PRIVATE ${CMAKE_CURRENT_LIST_DIR}/link_ftdi)
+  target_include_directories(link_ftdi_tests PRIVATE ${CMAKE_CURRENT_LIST_DIR}/link_ftdi ${CMAKE_CURRENT_LIST_DIR}/support)
   target_link_libraries(link_ftdi_tests PRIVATE kestravu_link GTest::gtest_main)
   gtest_discover_tests(link_ftdi_tests)
 endif()

@@ -80,3 +80,11 @@ if(TARGET device_sim)
   add_test(NAME sim.library_exports_six_functions
     COMMAND sh ${CMAKE_CURRENT_LIST_DIR}/sim/check_exports.sh ${export_lister} $<TARGET_FILE:device_sim>)
 endif()
+
+# Where the frames of a stream file are cut, for both simulated devices (native only).
+if(TARGET kestravu_frame_source AND NOT WIN32)
+  add_executable(frame_source_tests ${CMAKE_CURRENT_LIST_DIR}/sim/frame_source_tests.cpp)
+  target_include_directories(frame_source_tests PRIVATE ${CMAKE_CURRENT_LIST_DIR}/support)
+  target_link_libraries(frame_source_tests PRIVATE kestravu_frame_source GTest::gtest_main)
+  gtest_discover_tests(frame_source_tests TEST_PREFIX sim.)
+endif()

@@ -1,10 +1,14 @@
-# The device through the real Linux USB stack: the emulated chip's bookkeeping, then the viewer
-# in a virtual machine (scripts/usb-vm.sh, tests/usb/usb_tests.sh), one boot for all its cases.
+# The device through the real Linux USB stack: the emulated chip's bookkeeping and its USB/IP
+# framing on a socket pair (no machine needed), then the viewer in a virtual machine
+# (scripts/usb-vm.sh, tests/usb/usb_tests.sh), one boot for all its cases.
 # Label "usb"; the machine's logs stay in usb-tests/ of the build folder.
 if(TARGET kestravu_usb_chip)
   add_executable(usb_chip_tests ${CMAKE_CURRENT_LIST_DIR}/usb/usb_chip_tests.cpp)
   target_link_libraries(usb_chip_tests PRIVATE kestravu_usb_chip GTest::gtest_main)
   gtest_discover_tests(usb_chip_tests TEST_PREFIX usb.chip. PROPERTIES LABELS usb)
+  add_executable(usbip_device_tests ${CMAKE_CURRENT_LIST_DIR}/usb/usbip_device_tests.cpp)
+  target_link_libraries(usbip_device_tests PRIVATE kestravu_usb_chip GTest::gtest_main)
+  gtest_discover_tests(usbip_device_tests TEST_PREFIX usb.usbip. PROPERTIES LABELS usb)
 endif()
 
 find_program(KESTRAVU_QEMU qemu-system-x86_64)

@@ -177,8 +177,8 @@ TEST_F(FtdiLinkTest, TheStreamStripsTheStatusBytesOfEveryPacketAndQueuesEachTran
 
 // The clock starts just short of wrapping around, as the system tick count does.
 TEST_F(FtdiLinkTest, ReadEndsAtTheDeadlineWithWhatCameAndTheReaderServesItThenFails) {
-  script.clock.now = 0xFFFFFFFFu - 1000;
-  const uint32_t start = script.clock.now;
+  script.clock = ManualClock(0xFFFFFFFFu - 1000);
+  const uint32_t start = script.clock.milliseconds();
   script.completions = {data(counting(10))};
   openOneDevice();
   StreamReader reader(link);
@@ -187,11 +187,11 @@ TEST_F(FtdiLinkTest, ReadEndsAtTheDeadlineWithWhatCameAndTheReaderServesItThenFa
     ASSERT_EQ(reader.nextByte(byte), 0);
     EXPECT_EQ(byte, i);
   }
-  EXPECT_GE(script.clock.now - start, DeviceLink::kReadTimeoutMs);
+  EXPECT_GE(script.clock.milliseconds() - start, DeviceLink::kReadTimeoutMs);
 
   EXPECT_EQ(reader.nextByte(byte), 1);
   EXPECT_EQ(reader.lastRefill(), ReadResult::TimedOut);
-  EXPECT_GE(script.clock.now - start, 2 * DeviceLink::kReadTimeoutMs);
+  EXPECT_GE(script.clock.milliseconds() - start, 2 * DeviceLink::kReadTimeoutMs);
 }
 
 // Like the chip, the buffer drops the newest bytes, so what it holds stays unbroken up to the gap.

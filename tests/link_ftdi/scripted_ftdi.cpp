@@ -155,7 +155,7 @@ int handleEvents(libusb_context*, timeval*, int*) {
     done = nextDone();
   }
   if (done == nullptr) {
-    script.clock.now += script.idleMs;
+    script.clock.advance(script.idleMs);
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
     return 0;
   }

@@ -4,30 +4,16 @@
 // while it has none, each wait for events moves the test's clock on, as an idle chip's
 // answers take time.
 #pragma once
-#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <set>
 #include <string>
 #include <vector>
 
-#include "clock.h"
 #include "ftdi_link.h"
+#include "manual_clock.h"
 
 namespace ScriptedFtdi {
-
-// Moved by the stream's thread too, hence atomic.
-class ManualClock final : public Clock {
- public:
-  ManualClock() = default;
-  ManualClock(const ManualClock& other) : now(other.now.load()) {}
-  ManualClock& operator=(const ManualClock& other) {
-    now = other.now.load();
-    return *this;
-  }
-  uint32_t milliseconds() override { return now; }
-  std::atomic<uint32_t> now{0};
-};
 
 struct Device {
   int productId = 0x6001;

@@ -33,14 +33,14 @@ std::vector<uint8_t> streamBytesOf(const std::vector<uint8_t>& data, size_t pack
 
 struct ChipTest : ::testing::Test {
   StreamSource source;
-  UsbChip::Clock::time_point start = UsbChip::Clock::now();
+  UsbChip::Time::time_point start = UsbChip::Time::now();
   std::unique_ptr<UsbChip> chip;
 
   void SetUp() override {
     source.bytesPerSecond = kBytesPerSecond;
     std::string error;
     ASSERT_TRUE(source.load(error));
-    chip = std::make_unique<UsbChip>(source, UsbChip::Settings{}, start, nullptr, nullptr);
+    chip = std::make_unique<UsbChip>(source, UsbChip::Config{}, start, nullptr, nullptr);
   }
   void at(int ms) { chip->advanceTo(start + milliseconds(ms)); }
 };
@@ -88,7 +88,7 @@ TEST_F(ChipTest, DropsWhileReadingCountUntilReset) {
 // answers every transfer with a stall; a transfer cancelled after its first packet brings it.
 TEST_F(ChipTest, IdleStatusStallAndCancelledTransfer) {
   chip.reset();
-  UsbChip::Settings settings;
+  UsbChip::Config settings;
   settings.stopAt = milliseconds(0);
   settings.stallAt = milliseconds(100);
   chip = std::make_unique<UsbChip>(source, settings, start, nullptr, nullptr);
