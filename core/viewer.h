@@ -82,6 +82,9 @@ class Viewer {
 
   const char* title() const { return title_; }
   const FrameBuffer& picture() const { return picture_; }
+  // For what decodes frames outside tick(), into the picture the window shows: a stream file's
+  // player going to a frame.
+  FrameBuffer& picture() { return picture_; }
   const StreamReader& reader() const { return reader_; }
   FrameDecoder& decoder() { return decoder_; }
 
