@@ -74,6 +74,10 @@ OpenResult StreamFileLink::open(uint32_t) {
 ReadResult StreamFileLink::read(uint8_t* buffer, uint32_t count, uint32_t& received) {
   received = 0;
   if (!open_) return ReadResult::NotOpen;
+  // A cut is looked for at every read, not only when a read comes back empty: bytes of the old
+  // file still held in memory would otherwise play on past the new end.
+  followCut();
+  if (noWholeFrameLeft_) return ReadResult::ReadFailed;
   while (received < count) {
     const uint64_t end = walkDone_ ? playedSize_ : servable_;
     if (position_ >= end) {

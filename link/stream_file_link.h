@@ -13,9 +13,9 @@
 // marker are served as they are: the decoder's marker search skips them, as it does when it
 // reads the file once from its start.
 //
-// A file cut short while it plays shows as a read that comes back empty: it then plays on to
-// the end of the last whole frame before its new end and loops there; with no whole frame
-// left, reads fail and noWholeFrameLeft() says why.
+// A file cut short while it plays (truncated, or rewritten shorter) plays on to the end of the
+// last whole frame before its new end and loops there; with no whole frame left, reads fail
+// and noWholeFrameLeft() says why.
 #pragma once
 #include <cstddef>
 #include <cstdint>

@@ -78,7 +78,9 @@ bool StreamFilePlayer::followCut() {
 
 StreamFilePlayer::Result StreamFilePlayer::show(int64_t frame, bool wrap, PictureMode mode) {
   if (file_ < 0) return Result::NoWholeFrame;
-  // The file's size only ever shrinks here, so following cuts ends.
+  // A cut is seen at once, not only when a read fails: a total that was found before it would
+  // otherwise hold until then. The file's size only ever shrinks here, so following cuts ends.
+  followCut();
   for (;;) {
     switch (tryShow(frame, wrap, mode)) {
       case Outcome::Done:
