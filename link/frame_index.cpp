@@ -3,10 +3,11 @@
 #include <algorithm>
 
 void FrameIndex::walk(const uint8_t* bytes, size_t count) {
-  for (size_t i = 0; i < count; ++i) {
-    const DecoderCallWalk::Step step = walk_.take(bytes[i]);
-    if (step == DecoderCallWalk::Step::Inside) continue;
-    const uint64_t end = walked_ + i + 1;
+  for (size_t at = 0; at < count;) {
+    DecoderCallWalk::Step step = DecoderCallWalk::Step::Inside;
+    at += walk_.takeUntilCallEnds(bytes + at, count - at, step);
+    if (step == DecoderCallWalk::Step::Inside) break;
+    const uint64_t end = walked_ + at;
     if (step == DecoderCallWalk::Step::FrameComplete) {
       if (walk_.keyFrame() && (starts_.empty() || frames_ - starts_.back().frame >= kMinFramesBetweenStarts))
         starts_.push_back({callStart_, lastFrameEnd_, frames_, callCarry_});

@@ -10,8 +10,10 @@
 // every one of them where key frames come close together, so that memory stays small for a
 // recording of any length.
 #pragma once
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "frame_decoder.h"
@@ -27,6 +29,9 @@ class DecoderCallWalk {
   };
 
   inline Step take(uint8_t byte);
+  // Takes bytes until a call ends or they run out, as take() one by one would but faster; returns
+  // how many it took, and in `step` how the call ended (Inside when the bytes ran out first).
+  inline size_t takeUntilCallEnds(const uint8_t* bytes, size_t count, Step& step);
   // At the start of a call: the byte its marker search starts from (the decoder's carry).
   uint8_t carry() const { return previous_; }
   // After FrameComplete: whether the frame's marker was a key frame's.
@@ -123,4 +128,52 @@ inline DecoderCallWalk DecoderCallWalk::startingFrom(uint8_t carry) {
   DecoderCallWalk walk;
   walk.previous_ = carry;
   return walk;
+}
+
+// The marker search skips to the next 0x81 within the call's bound, and a frame's pairs are
+// taken two bytes at a time: a recording of a gigabyte is walked in a few seconds.
+size_t DecoderCallWalk::takeUntilCallEnds(const uint8_t* bytes, size_t count, Step& step) {
+  using namespace FrameFormat;
+  constexpr uint32_t kBound = FrameDecoding::kMaxBytesPerCall;
+  size_t at = 0;
+  step = Step::Inside;
+  while (at < count && step == Step::Inside) {
+    if (searching_) {
+      const size_t budget = std::min<size_t>(count - at, kBound - taken_);
+      const void* marker = std::memchr(bytes + at, kMarker, budget);
+      const size_t skipped = marker != nullptr ? static_cast<size_t>(static_cast<const uint8_t*>(marker) - (bytes + at)) : budget;
+      if (skipped > 0) {
+        previous_ = bytes[at + skipped - 1];
+        taken_ += static_cast<uint32_t>(skipped);
+        at += skipped;
+        if (taken_ == kBound) step = endCall(Step::GaveUp, previous_);
+        continue;
+      }
+    } else if (!pairStarted_) {
+      // At a pair's start at least two bytes of the bound are left: the walk ends calls otherwise.
+      const size_t pairs = std::min<size_t>(count - at, kBound - taken_) / 2;
+      const uint8_t* pair = bytes + at;
+      const uint8_t* const end = pair + 2 * pairs;
+      size_t cells = cells_;
+      bool complete = false;
+      for (; pair != end && !complete; pair += 2) {
+        if (isRestartPair(pair[0], pair[1])) {
+          cells = 0;
+          continue;
+        }
+        cells += ((pair[1] - 1u) & 0xFFu) + 1;  // a count byte of 0 stands for 256
+        complete = cells >= static_cast<size_t>(kCellsPerFrame);
+      }
+      cells_ = cells;
+      taken_ += static_cast<uint32_t>(pair - (bytes + at));
+      at = static_cast<size_t>(pair - bytes);
+      if (complete)
+        step = endCall(Step::FrameComplete, 0);
+      else if (kBound - taken_ < 2)
+        step = endCall(Step::GaveUp, 0);
+      if (at == count || step != Step::Inside) continue;
+    }
+    step = take(bytes[at++]);
+  }
+  return at;
 }
