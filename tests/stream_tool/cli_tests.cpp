@@ -1,8 +1,15 @@
 // The kestravu-stream program itself, run as a user would: bad input ends it with status 2,
 // one line on stderr and nothing left behind; pictures survive encode and decode; decode's
 // PNGs agree with the fixture checksums; info counts what a stream holds.
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
+#include <chrono>
 #include <random>
 #include <sstream>
+#include <thread>
 
 #include "tool_run.h"
 
@@ -42,6 +49,10 @@ TEST(StreamToolCommandLine, BadInputExitsWithStatusTwoAndLeavesNothingBehind) {
   ASSERT_TRUE(writePng(scratch / "good.png", blankPicture()));
   ASSERT_TRUE(writePng(scratch / "small.png", blankPicture(100, 50)));
   std::ofstream(scratch / "text.png") << "not a picture\n";
+  std::filesystem::create_hard_link(scratch / "good.png", scratch / "hard.png");
+  std::filesystem::create_symlink("good.png", scratch / "soft.png");
+  std::filesystem::copy_file(kFixtures + "/pattern-12.stream", scratch / "s.mkv");
+  std::filesystem::copy_file(kFixtures + "/pattern-12.stream", scratch / "frame-00000.png");
   const std::set<std::string> before = entries(scratch.path);
   const std::string stream = kFixtures + "/pattern-12.stream", out = scratch / "out",
                     made = scratch / "made.stream";
@@ -67,18 +78,64 @@ TEST(StreamToolCommandLine, BadInputExitsWithStatusTwoAndLeavesNothingBehind) {
       "pattern -o " + made + " --frames many",
       "pattern -o " + made + " --wide",
       "pattern -o " + (scratch / "no/such/dir.stream"),
+      "pattern -o " + scratch.path,
+      // An output that is one of the inputs, by any name.
+      "encode -o " + good + " " + good,
+      "encode -o " + (scratch / "hard.png") + " " + good,
+      "encode -o " + (scratch / "soft.png") + " " + good,
+      "video " + (scratch / "s.mkv") + " " + (scratch / "s.mkv"),
+      "decode " + (scratch / "frame-00000.png") + " " + scratch.path,
   };
   for (const std::string& arguments : cases) expectRefused(arguments, scratch.path, before);
+  Picture picture;
+  EXPECT_TRUE(readPng(scratch / "good.png", picture));
+  EXPECT_EQ(readText(scratch / "s.mkv"), readText(kFixtures + "/pattern-12.stream"));
+  EXPECT_EQ(readText(scratch / "frame-00000.png"), readText(kFixtures + "/pattern-12.stream"));
 }
 
-// A failure after some pictures are written must not leave a set that looks like the stream.
-TEST(StreamToolCommandLine, DecodeThatFailsMidwayRemovesItsPictures) {
+// A small file system of its own that fills up; needs root.
+struct SmallFileSystem {
+  std::string path;
+  bool mounted = false;
+  SmallFileSystem(const std::string& at, const char* size) : path(at) {
+    std::filesystem::create_directory(path);
+    mounted = mount("tmpfs", path.c_str(), "tmpfs", 0, (std::string("size=") + size).c_str()) == 0;
+  }
+  ~SmallFileSystem() {
+    if (mounted) umount2(path.c_str(), MNT_DETACH);
+  }
+};
+
+// A decode that fails part-way keeps the pictures it finished, each whole, says how far it got
+// on its one line, and leaves pictures of earlier runs and no temporary file.
+TEST(StreamToolCommandLine, DecodeThatFailsPartWayKeepsWholePicturesAndSaysHowFar) {
   ScratchDirectory scratch;
-  std::filesystem::create_directories(scratch / "frame-00001.png");  // cannot be replaced by a file
-  ToolRun run = runTool("decode " + kFixtures + "/pattern-12.stream " + scratch.path);
+  std::filesystem::create_directories(scratch / "blocked/frame-00001.png");  // cannot be replaced by a file
+  ToolRun run = runTool("decode " + kFixtures + "/pattern-12.stream " + (scratch / "blocked"));
   EXPECT_EQ(run.status, 2);
   EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
-  EXPECT_EQ(entries(scratch.path), std::set<std::string>{"frame-00001.png"});
+  EXPECT_NE(run.err.find("frame-00000.png to frame-00000.png of this run are written"), std::string::npos)
+      << run.err;
+  EXPECT_EQ(entries(scratch / "blocked"), (std::set<std::string>{"frame-00000.png", "frame-00001.png"}));
+
+  ASSERT_EQ(runTool("pattern -o " + (scratch / "long.stream") + " --frames 300").status, 0);
+  SmallFileSystem full(scratch / "full", "64k");
+  if (!full.mounted) GTEST_SKIP() << "cannot mount a small tmpfs (needs root): " << std::strerror(errno);
+  std::ofstream(full.path + "/frame-00200.png") << "an earlier run's\n";
+  run = runTool("decode " + (scratch / "long.stream") + " " + full.path);
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+  EXPECT_NE(run.err.find("No space left on device; frame-00000.png to frame-"), std::string::npos) << run.err;
+  EXPECT_EQ(readText(full.path + "/frame-00200.png"), "an earlier run's\n");
+  std::set<std::string> left = entries(full.path);
+  left.erase("frame-00200.png");
+  ASSERT_GT(left.size(), 1u);
+  const std::string lastName = frameName(left.size() - 1).substr(1);
+  EXPECT_NE(run.err.find(lastName + " of this run"), std::string::npos) << run.err;
+  for (size_t frame = 0; frame < left.size(); ++frame) {
+    Picture picture;
+    EXPECT_TRUE(readPng(full.path + frameName(frame), picture)) << frame;
+  }
 }
 
 TEST(StreamToolCommandLine, PicturesSurviveEncodeAndDecodeAtBothScales) {
@@ -109,8 +166,7 @@ TEST(StreamToolCommandLine, PicturesSurviveEncodeAndDecodeAtBothScales) {
   ASSERT_EQ(runTool("decode " + (scratch / "s.stream") + " " + (scratch / "wide") + " --wide").status, 0);
   for (size_t i = 0; i < pictures.size(); ++i) {
     Picture normal, wide;
-    char name[32];
-    std::snprintf(name, sizeof name, "/frame-%05zu.png", i);
+    const std::string name = frameName(i);
     ASSERT_TRUE(readPng(scratch / "normal" + name, normal));
     ASSERT_TRUE(readPng(scratch / "wide" + name, wide));
     ASSERT_EQ(normal.width * 1000 + normal.height, 426262);
@@ -153,8 +209,7 @@ TEST(StreamToolCommandLine, DecodedPicturesMatchTheFixtureChecksums) {
     ASSERT_EQ(std::sscanf(line.c_str(), "%u %u %u %u %u %u", &number, &cells, &normal, &wide, &screen4,
                           &wideScreen4),
               6);
-    char name[32];
-    std::snprintf(name, sizeof name, "/frame-%05d.png", frame);
+    const std::string name = frameName(frame);
     Picture picture;
     ASSERT_TRUE(readPng(scratch / "normal" + name, picture));
     EXPECT_EQ(posixCksum(picture.rgb.data(), picture.rgb.size()), normal) << name;
@@ -200,6 +255,109 @@ TEST(StreamToolCommandLine, DecodingGoesOnAfterAMebibyteWithoutAFrame) {
   ToolRun info = runTool("info " + (scratch / "junk.stream"));
   EXPECT_NE(info.out.find("skipped bytes: 1000\n"), std::string::npos) << info.out;
   EXPECT_NE(info.out.find("bytes without a frame (given up): 1048576\n"), std::string::npos) << info.out;
+}
+
+// An output is written through its symlink, never through a name of the temporary kind; it gets
+// the mode of an ordinary new file.
+TEST(StreamToolOutputs, SymlinksAreFollowedAndTemporaryNamesLeftAlone) {
+  ScratchDirectory scratch;
+  std::filesystem::create_directory(scratch / "target");
+  std::ofstream(scratch / "victim") << "not to be written\n";
+  std::filesystem::create_symlink(scratch / "victim", scratch / "out.kvs.tmp");  // planted
+  std::ofstream(scratch / "mine.kvs.tmp") << "a file of the user's\n";
+  std::filesystem::create_symlink("target/linked.kvs", scratch / "linked.kvs");
+  std::ofstream(scratch / "target/linked.kvs") << "old\n";
+  std::filesystem::create_symlink("target/new.kvs", scratch / "dangling.kvs");
+  const std::set<std::string> before = entries(scratch.path);
+  for (const char* name : {"out.kvs", "mine.kvs", "linked.kvs", "dangling.kvs"})
+    ASSERT_EQ(runTool("pattern -o " + (scratch / name) + " --frames 5").status, 0) << name;
+  const std::string expected = readText(scratch / "out.kvs");
+  ASSERT_FALSE(expected.empty());
+  EXPECT_EQ(readText(scratch / "victim"), "not to be written\n");
+  EXPECT_EQ(readText(scratch / "mine.kvs.tmp"), "a file of the user's\n");
+  EXPECT_EQ(readText(scratch / "mine.kvs"), expected);
+  EXPECT_TRUE(std::filesystem::is_symlink(scratch / "linked.kvs"));
+  EXPECT_TRUE(std::filesystem::is_symlink(scratch / "dangling.kvs"));
+  EXPECT_EQ(readText(scratch / "target/linked.kvs"), expected);
+  EXPECT_EQ(readText(scratch / "target/new.kvs"), expected);
+  std::set<std::string> after = before;
+  after.insert({"out.kvs", "mine.kvs"});
+  EXPECT_EQ(entries(scratch.path), after);
+  EXPECT_EQ(entries(scratch / "target"), (std::set<std::string>{"linked.kvs", "new.kvs"}));
+  const mode_t mask = umask(0);
+  umask(mask);
+  struct stat status;
+  ASSERT_EQ(stat((scratch / "out.kvs").c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 0777, 0666 & ~mask);
+}
+
+// A FIFO or a device node is written directly: it stays what it is and gets the whole stream.
+TEST(StreamToolOutputs, FifosAndDevicesAreWrittenDirectly) {
+  ScratchDirectory scratch;
+  ASSERT_EQ(runTool("pattern -o " + (scratch / "file.kvs") + " --frames 30").status, 0);
+  FifoReader fifo(scratch / "fifo");
+  ToolRun run = runTool("pattern -o " + fifo.path + " --frames 30");
+  EXPECT_TRUE(fifo.release() == readText(scratch / "file.kvs"));
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_TRUE(std::filesystem::is_fifo(scratch / "fifo"));
+  if (mknod((scratch / "null").c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0)
+    GTEST_SKIP() << "cannot make a device node (needs root): " << std::strerror(errno);
+  run = runTool("pattern -o " + (scratch / "null") + " --frames 3");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_TRUE(std::filesystem::is_character_file(scratch / "null"));
+  EXPECT_EQ(entries(scratch.path), (std::set<std::string>{"fifo", "file.kvs", "null"}));
+}
+
+// Two runs writing one output at once each write a whole file of their own; the one left is
+// one of them, whole.
+TEST(StreamToolOutputs, ConcurrentRunsLeaveOneWholeOutput) {
+  ScratchDirectory scratch;
+  const std::string frames[] = {"1500", "1000"};
+  for (const std::string& count : frames)
+    ASSERT_EQ(runTool("pattern -o " + (scratch / count) + " --frames " + count).status, 0);
+  pid_t runs[2];
+  for (int run = 0; run < 2; ++run)
+    runs[run] = startTool({"pattern", "-o", scratch / "same.kvs", "--frames", frames[run]});
+  for (pid_t run : runs) {
+    int status = -1;
+    ASSERT_EQ(waitpid(run, &status, 0), run);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  }
+  const std::string left = readText(scratch / "same.kvs");
+  EXPECT_TRUE(left == readText(scratch / "1500") || left == readText(scratch / "1000")) << left.size();
+  EXPECT_EQ(entries(scratch.path), (std::set<std::string>{"1000", "1500", "same.kvs"}));
+}
+
+// Ctrl+C or a SIGTERM part-way leaves no temporary file: no stream, and of decode only whole
+// pictures.
+TEST(StreamToolOutputs, InterruptedRunsLeaveNoTemporaryFile) {
+  ScratchDirectory scratch;
+  ASSERT_EQ(runTool("pattern -o " + (scratch / "long.stream") + " --frames 3000").status, 0);
+  std::filesystem::create_directory(scratch / "out");
+  struct Case {
+    std::vector<std::string> arguments;
+    int signal;
+  } cases[] = {{{"pattern", "-o", scratch / "out/p.kvs", "--frames", "10000000"}, SIGINT},
+               {{"decode", scratch / "long.stream", scratch / "out"}, SIGTERM}};
+  for (const Case& test : cases) {
+    const pid_t child = startTool(test.arguments);
+    // Until it is writing: any file for the pattern, a few pictures for decode.
+    for (int wait = 0; wait < 10000; ++wait) {
+      const std::set<std::string> now = entries(scratch / "out");
+      if (now.size() > (test.signal == SIGINT ? 0u : 5u)) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    kill(child, test.signal);
+    int status = -1;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == test.signal) << test.arguments[0] << " " << status;
+  }
+  const std::set<std::string> left = entries(scratch / "out");
+  ASSERT_GE(left.size(), 5u);
+  for (size_t frame = 0; frame < left.size(); ++frame) {
+    Picture picture;
+    EXPECT_TRUE(readPng(scratch / "out" + frameName(frame), picture)) << frame;
+  }
 }
 
 }  // namespace

@@ -90,12 +90,6 @@ bool readVideo(const std::string& path, Video& video) {
          reader.readAll(video);
 }
 
-std::string frameName(size_t frame) {
-  char name[32];
-  std::snprintf(name, sizeof name, "/frame-%05zu.png", frame);
-  return name;
-}
-
 // The luma of BT.709 in limited range, which the H.264 export is tagged with, against the
 // luma plane of a frame.
 double lumaPsnr(const Picture& expected, const std::vector<uint8_t>& luma) {
@@ -166,6 +160,25 @@ TEST(StreamToolVideo, H264ExportHoldsEveryFrameAtItsSizeInItsColours) {
   EXPECT_EQ(video.colourRange, AVCOL_RANGE_MPEG);
   EXPECT_EQ(video.lumas.size(), 12u);
   expectFramesOfDecode(video, scratch / "png", 1000, 40.0);
+}
+
+// Matroska goes into a pipe as it is made; MP4, which must seek back, is refused.
+TEST(StreamToolVideo, LosslessExportGoesThroughAPipe) {
+  ScratchDirectory scratch;
+  const std::string stream = kFixtures + "/pattern-12.stream";
+  ASSERT_EQ(runTool("decode " + stream + " " + (scratch / "png")).status, 0);
+  FifoReader fifo(scratch / "pipe.mkv");
+  ToolRun run = runTool("video " + stream + " " + fifo.path);
+  std::ofstream(scratch / "piped.mkv", std::ios::binary) << fifo.release();
+  ASSERT_EQ(run.status, 0) << run.err;
+  Video video;
+  ASSERT_TRUE(readVideo(scratch / "piped.mkv", video));
+  expectFramesOfDecode(video, scratch / "png", 60);
+  FifoReader mp4(scratch / "pipe.mp4");
+  run = runTool("video " + stream + " " + mp4.path);
+  EXPECT_EQ(mp4.release(), "");
+  EXPECT_EQ(run.status, 2);
+  EXPECT_NE(run.err.find("cannot be written into a pipe"), std::string::npos) << run.err;
 }
 
 TEST(StreamToolVideo, BadInputExitsWithStatusTwoAndLeavesNothingBehind) {

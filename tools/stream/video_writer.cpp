@@ -1,5 +1,9 @@
 #include "video_writer.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -14,6 +18,31 @@ namespace {
 // files for little more.
 constexpr const char* kH264Quality = "14";
 constexpr const char* kH264Preset = "medium";
+constexpr int kOutputBufferBytes = 1 << 16;
+
+// The write callback's bytes became const in libavformat 61.
+#if LIBAVFORMAT_VERSION_MAJOR >= 61
+using WrittenBytes = const uint8_t*;
+#else
+using WrittenBytes = uint8_t*;
+#endif
+
+int writeToFile(void* file, WrittenBytes bytes, int size) {
+  if (std::fwrite(bytes, 1, static_cast<size_t>(size), static_cast<FILE*>(file)) == static_cast<size_t>(size))
+    return size;
+  return AVERROR(errno != 0 ? errno : EIO);
+}
+
+int64_t seekInFile(void* opaque, int64_t offset, int whence) {
+  FILE* file = static_cast<FILE*>(opaque);
+  if (whence & AVSEEK_SIZE) {
+    struct stat status;
+    if (std::fflush(file) != 0 || fstat(fileno(file), &status) != 0) return AVERROR(errno);
+    return status.st_size;
+  }
+  if (fseeko(file, offset, whence & ~AVSEEK_FORCE) != 0) return AVERROR(errno);
+  return ftello(file);
+}
 
 }  // namespace
 
@@ -22,7 +51,10 @@ VideoWriter::~VideoWriter() {
   av_packet_free(&packet_);
   av_frame_free(&frame_);
   avcodec_free_context(&encoder_);
-  if (format_ != nullptr) avio_closep(&format_->pb);
+  if (format_ != nullptr && format_->pb != nullptr) {
+    av_freep(&format_->pb->buffer);
+    avio_context_free(&format_->pb);
+  }
   avformat_free_context(format_);
 }
 
@@ -36,12 +68,16 @@ bool VideoWriter::failed(const char* what, int status) {
   return false;
 }
 
-bool VideoWriter::open(const std::string& path, int width, int height, int framesPerSecond, bool lossless) {
+bool VideoWriter::open(FILE* file, bool seekable, int width, int height, int framesPerSecond, bool lossless) {
   // The libraries would talk on stderr (the encoder's settings and statistics); failures
   // come back as results and the tool reports them in its one line.
   av_log_set_level(AV_LOG_QUIET);
-  width_ = width, height_ = height;
-  int status = avformat_alloc_output_context2(&format_, nullptr, lossless ? "matroska" : "mp4", path.c_str());
+  // MP4 puts its index at the end and seeks back to it; its muxer would only say "invalid argument".
+  if (!seekable && !lossless)
+    return failed("an MP4 file cannot be written into a pipe or a device (a .mkv can)");
+  width_ = width;
+  height_ = height;
+  int status = avformat_alloc_output_context2(&format_, nullptr, lossless ? "matroska" : "mp4", nullptr);
   if (status < 0) return failed("no muxer for the container", status);
   if (!openEncoder(framesPerSecond, lossless) || !openScaler(lossless)) return false;
   stream_ = avformat_new_stream(format_, nullptr);
@@ -50,7 +86,7 @@ bool VideoWriter::open(const std::string& path, int width, int height, int frame
     return failed("cannot set up the stream", status);
   stream_->time_base = encoder_->time_base;
   stream_->avg_frame_rate = stream_->r_frame_rate = encoder_->framerate;
-  if ((status = avio_open(&format_->pb, path.c_str(), AVIO_FLAG_WRITE)) < 0) return failed("", status);
+  if (!openOutput(file, seekable)) return false;
   if ((status = avformat_write_header(format_, nullptr)) < 0)
     return failed("cannot write the header", status);
   frame_ = av_frame_alloc();
@@ -58,6 +94,20 @@ bool VideoWriter::open(const std::string& path, int width, int height, int frame
   if (frame_ == nullptr || packet_ == nullptr) return failed("out of memory");
   frame_->format = encoder_->pix_fmt, frame_->width = width, frame_->height = height;
   if ((status = av_frame_get_buffer(frame_, 0)) < 0) return failed("out of memory", status);
+  return true;
+}
+
+bool VideoWriter::openOutput(FILE* file, bool seekable) {
+  auto* buffer = static_cast<unsigned char*>(av_malloc(kOutputBufferBytes));
+  if (buffer == nullptr) return failed("out of memory");
+  format_->pb = avio_alloc_context(buffer, kOutputBufferBytes, 1, file, nullptr, writeToFile,
+                                   seekable ? seekInFile : nullptr);
+  if (format_->pb == nullptr) {
+    av_free(buffer);
+    return failed("out of memory");
+  }
+  format_->pb->seekable = seekable ? AVIO_SEEKABLE_NORMAL : 0;
+  format_->flags |= AVFMT_FLAG_CUSTOM_IO;
   return true;
 }
 
@@ -140,7 +190,7 @@ bool VideoWriter::finish() {
   if (status < 0) return failed("cannot encode", status);
   if (!writePackets()) return false;
   if ((status = av_write_trailer(format_)) < 0) return failed("", status);
+  avio_flush(format_->pb);
   if (format_->pb->error < 0) return failed("", format_->pb->error);
-  if ((status = avio_closep(&format_->pb)) < 0) return failed("", status);
   return true;
 }

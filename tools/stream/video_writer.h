@@ -3,6 +3,7 @@
 // constant frame rate.
 #pragma once
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 struct AVCodecContext;
@@ -17,11 +18,12 @@ class VideoWriter {
   VideoWriter() = default;
   VideoWriter(const VideoWriter&) = delete;
   VideoWriter& operator=(const VideoWriter&) = delete;
-  ~VideoWriter();  // without finish() the file is left incomplete; its owner removes it
+  ~VideoWriter();  // without finish() the file is left incomplete; its owner abandons it
 
-  // The container and codec follow `lossless`, not the name of `path`, so that the file can be
-  // written under a temporary name. Width and height must be even (4:2:0 chroma for H.264).
-  bool open(const std::string& path, int width, int height, int framesPerSecond, bool lossless);
+  // Writes into `file`, which its owner opened and closes; the container and codec follow
+  // `lossless`. Matroska can be written straight into a pipe; MP4 needs to seek back.
+  // Width and height must be even (4:2:0 chroma for H.264).
+  bool open(FILE* file, bool seekable, int width, int height, int framesPerSecond, bool lossless);
   // `rgb`: 8-bit RGB, top line first, width * height * 3 bytes.
   bool writeFrame(const uint8_t* rgb);
   // Drains the encoder and writes the trailer; only then is the file complete.
@@ -33,6 +35,7 @@ class VideoWriter {
  private:
   bool openEncoder(int framesPerSecond, bool lossless);
   bool openScaler(bool lossless);
+  bool openOutput(FILE* file, bool seekable);
   bool writePackets();
   bool failed(const char* what, int status = 0);
 
