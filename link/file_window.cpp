@@ -10,14 +10,16 @@
 
 bool FileWindow::allocate() {
   bytes_.reset(new (std::nothrow) uint8_t[kBytes]);
-  start_ = 0, count_ = 0;
+  start_ = 0;
+  count_ = 0;
   return bytes_ != nullptr;
 }
 
 size_t FileWindow::bytesAt(int file, uint64_t offset, uint64_t end, const uint8_t*& bytes) {
   if (offset >= end) return 0;
   if (offset < start_ || offset >= start_ + count_) {
-    start_ = offset, count_ = 0;
+    start_ = offset;
+    count_ = 0;
     const size_t wanted = static_cast<size_t>(std::min<uint64_t>(kBytes, end - offset));
     ssize_t got = 0;
     do {

@@ -41,7 +41,9 @@ class DecoderCallWalk {
 
  private:
   Step endCall(Step step, uint8_t carry) {
-    searching_ = true, previous_ = carry, taken_ = 0;
+    searching_ = true;
+    previous_ = carry;
+    taken_ = 0;
     return step;
   }
 
@@ -108,9 +110,13 @@ DecoderCallWalk::Step DecoderCallWalk::take(uint8_t byte) {
       previous_ = byte;
       return taken_ < kBound ? Step::Inside : endCall(Step::GaveUp, byte);
     }
-    searching_ = false, markerKind_ = previous_, cells_ = 0, pairStarted_ = false;
+    searching_ = false;
+    markerKind_ = previous_;
+    cells_ = 0;
+    pairStarted_ = false;
   } else if (!pairStarted_) {
-    value_ = byte, pairStarted_ = true;
+    value_ = byte;
+    pairStarted_ = true;
     return Step::Inside;
   } else {
     pairStarted_ = false;

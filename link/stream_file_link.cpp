@@ -10,10 +10,22 @@ StreamFileLink::~StreamFileLink() { reset(); }
 
 void StreamFileLink::reset() {
   if (file_ >= 0) ::close(file_);
-  file_ = -1, loadError_ = 0, fileSize_ = 0, open_ = false, position_ = 0;
-  walk_ = FrameFormat::FrameWalk();
-  walkPosition_ = 0, servable_ = 0, lastFrameEnd_ = 0, walkDone_ = false, playedSize_ = 0;
+  file_ = -1;
+  loadError_ = 0;
+  fileSize_ = 0;
+  open_ = false;
+  position_ = 0;
+  restartWalk();
   noWholeFrameLeft_ = false;
+}
+
+void StreamFileLink::restartWalk() {
+  walk_ = FrameFormat::FrameWalk();
+  walkPosition_ = 0;
+  servable_ = 0;
+  lastFrameEnd_ = 0;
+  walkDone_ = false;
+  playedSize_ = 0;
 }
 
 StreamFileLink::LoadResult StreamFileLink::load(const char* path) {
@@ -26,10 +38,14 @@ StreamFileLink::LoadResult StreamFileLink::load(const char* path) {
     loadError_ = error;
     result = error == ENOENT ? LoadResult::NotFound : LoadResult::Unreadable;
   } else if (!served_.allocate() || !walked_.allocate()) {
-    loadError_ = ENOMEM, result = LoadResult::Unreadable;
+    loadError_ = ENOMEM;
+    result = LoadResult::Unreadable;
   } else {
-    while (lastFrameEnd_ == 0 && !walkDone_ && result == LoadResult::Loaded)
-      if (!walkOn()) loadError_ = walked_.error(), result = LoadResult::Unreadable;
+    while (lastFrameEnd_ == 0 && !walkDone_ && result == LoadResult::Loaded) {
+      if (walkOn()) continue;
+      loadError_ = walked_.error();
+      result = LoadResult::Unreadable;
+    }
     if (result == LoadResult::Loaded && lastFrameEnd_ == 0) result = LoadResult::NoWholeFrame;
   }
   if (result != LoadResult::Loaded) {
@@ -48,7 +64,8 @@ bool StreamFileLink::walkOn() {
   const uint64_t servableBefore = servable_;
   while (servable_ == servableBefore) {
     if (walkPosition_ == fileSize_) {
-      walkDone_ = true, playedSize_ = lastFrameEnd_;
+      walkDone_ = true;
+      playedSize_ = lastFrameEnd_;
       return true;
     }
     const uint8_t* bytes = nullptr;
@@ -107,10 +124,7 @@ bool StreamFileLink::followCut() {
   fileSize_ = size;
   served_.drop();
   walked_.drop();
-  if (size < walkPosition_) {
-    walk_ = FrameFormat::FrameWalk();
-    walkPosition_ = 0, servable_ = 0, lastFrameEnd_ = 0, walkDone_ = false, playedSize_ = 0;
-  }
+  if (size < walkPosition_) restartWalk();
   while (lastFrameEnd_ == 0 && !walkDone_)
     if (!walkOn()) return false;
   noWholeFrameLeft_ = lastFrameEnd_ == 0;

@@ -65,6 +65,7 @@ class StreamFileLink final : public DeviceLink {
  private:
   bool walkOn();
   bool followCut();
+  void restartWalk();
   void reset();
 
   int file_ = -1;

@@ -10,7 +10,11 @@ StreamFilePlayer::~StreamFilePlayer() { reset(); }
 
 void StreamFilePlayer::reset() {
   if (file_ >= 0) ::close(file_);
-  file_ = -1, loadError_ = 0, readError_ = 0, fileSize_ = 0, shown_ = -1;
+  file_ = -1;
+  loadError_ = 0;
+  readError_ = 0;
+  fileSize_ = 0;
+  shown_ = -1;
   index_ = FrameIndex();
   cursor_ = {-1, &decoded_, 0, 0};
 }
@@ -25,9 +29,11 @@ StreamFilePlayer::LoadResult StreamFilePlayer::load(const char* path) {
     loadError_ = error;
     result = error == ENOENT ? LoadResult::NotFound : LoadResult::Unreadable;
   } else if (!walked_.allocate() || !decoded_.allocate()) {
-    loadError_ = ENOMEM, result = LoadResult::Unreadable;
+    loadError_ = ENOMEM;
+    result = LoadResult::Unreadable;
   } else if (!findFrames(1)) {
-    loadError_ = readError_, result = LoadResult::Unreadable;
+    loadError_ = readError_;
+    result = LoadResult::Unreadable;
   } else if (index_.frames() == 0) {
     result = LoadResult::NoWholeFrame;
   }

@@ -82,7 +82,8 @@ class StreamFilePlayer {
     int nextByte(uint8_t& byte) {
       const uint8_t* bytes = nullptr;
       if (unread(bytes) == 0) return 1;
-      byte = *bytes, ++cursor->position;
+      byte = *bytes;
+      ++cursor->position;
       return 0;
     }
   };
