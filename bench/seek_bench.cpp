@@ -62,7 +62,8 @@ long peakResidentKib() {
 double processorMilliseconds() {
   struct rusage usage = {};
   getrusage(RUSAGE_SELF, &usage);
-  return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
+  const double seconds = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec);
+  return seconds * 1e3 + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
 }
 
 template <class Action>

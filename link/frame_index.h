@@ -146,8 +146,8 @@ size_t DecoderCallWalk::takeUntilCallEnds(const uint8_t* bytes, size_t count, St
   while (at < count && step == Step::Inside) {
     if (searching_) {
       const size_t budget = std::min<size_t>(count - at, kBound - taken_);
-      const void* marker = std::memchr(bytes + at, kMarker, budget);
-      const size_t skipped = marker != nullptr ? static_cast<size_t>(static_cast<const uint8_t*>(marker) - (bytes + at)) : budget;
+      const auto* marker = static_cast<const uint8_t*>(std::memchr(bytes + at, kMarker, budget));
+      const size_t skipped = marker != nullptr ? static_cast<size_t>(marker - (bytes + at)) : budget;
       if (skipped > 0) {
         previous_ = bytes[at + skipped - 1];
         taken_ += static_cast<uint32_t>(skipped);

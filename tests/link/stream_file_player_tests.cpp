@@ -29,7 +29,8 @@ std::vector<uint8_t> patternFrames(uint32_t first, uint32_t count) {
 }
 
 void writeStream(const std::string& path, const std::vector<uint8_t>& stream) {
-  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(stream.data()), long(stream.size()));
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(stream.data()), long(stream.size()));
 }
 
 // Every frame the decoder completes reading the stream from its start, as the stream tool
@@ -77,8 +78,10 @@ TEST(FrameIndex, KeepsTheStartsOfKeyFramesCallsSpacedOutAndWalksAgainAfterACut) 
     addFullFrame(stream, uint8_t(ends.size()));
     ends.push_back(stream.size());
   };
-  for (int frame = 0; frame < 100; ++frame)
-    addFrame(frame == 3 || frame == 41 || frame == 50 || frame == 80 ? FrameFormat::kKeyFrame : FrameFormat::kDeltaFrame);
+  for (int frame = 0; frame < 100; ++frame) {
+    const bool key = frame == 3 || frame == 41 || frame == 50 || frame == 80;
+    addFrame(key ? FrameFormat::kKeyFrame : FrameFormat::kDeltaFrame);
+  }
   stream.resize(stream.size() - 10);  // the last frame cut off
   FrameIndex index;
   index.walk(stream.data(), 1000);

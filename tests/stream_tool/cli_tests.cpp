@@ -369,7 +369,10 @@ TEST(StreamToolCommandLine, FromAndToGiveExactlyThoseFramesAndBadRangesAreRefuse
   ASSERT_EQ(runTool("pattern -o " + stream + " --frames 130").status, 0);
   ASSERT_EQ(runTool("decode " + stream + " " + (scratch / "all") + " --screen4").status, 0);
   const std::pair<std::string, std::vector<int>> slices[] = {
-      {"--from 55 --to 70", {55, 70}}, {"--from 125", {125, 129}}, {"--to 2", {0, 2}}, {"--from 61 --to 61", {61, 61}}};
+      {"--from 55 --to 70", {55, 70}},
+      {"--from 125", {125, 129}},
+      {"--to 2", {0, 2}},
+      {"--from 61 --to 61", {61, 61}}};
   for (const auto& [range, frames] : slices) {
     const std::string out = scratch / ("slice" + std::to_string(frames[0]));
     ToolRun decoded = runTool("decode " + stream + " " + out + " --screen4 " + range);

@@ -44,8 +44,8 @@ bool isAllowed(const char* argument, const char* allowed) {
 
 bool takesValue(const char* option) {
   return !std::strcmp(option, "-o") || !std::strcmp(option, "--key-every") ||
-         !std::strcmp(option, "--frames") || !std::strcmp(option, "--fps") || !std::strcmp(option, "--from") ||
-         !std::strcmp(option, "--to");
+         !std::strcmp(option, "--frames") || !std::strcmp(option, "--fps") ||
+         !std::strcmp(option, "--from") || !std::strcmp(option, "--to");
 }
 
 }  // namespace

@@ -147,8 +147,9 @@ int runDecode(int argc, char** argv) {
   auto write = [&](int frame, const uint8_t* rgb, size_t) {
     return writeFrame(directory, frame, rgb, options.wide, input, static_cast<int>(options.range.first));
   };
+  const char* streamPath = options.operands[0];
   int status = options.range.given
-                   ? forEachPictureOfRange(options.operands[0], mode, options.range, stream.size(), count, write)
+                   ? forEachPictureOfRange(streamPath, mode, options.range, stream.size(), count, write)
                    : forEachPicture(stream, mode, count, write);
   if (status != 0) return status;
   printCount(count, "written to", directory, stream.size());
@@ -186,8 +187,9 @@ int runVideo(int argc, char** argv) {
     progress.update(frame, bytesRead, stream.size());
     return writer.writeFrame(rgb) ? 0 : abandon(writer.error());
   };
+  const char* streamPath = options.operands[0];
   int status = options.range.given
-                   ? forEachPictureOfRange(options.operands[0], mode, options.range, stream.size(), count, write)
+                   ? forEachPictureOfRange(streamPath, mode, options.range, stream.size(), count, write)
                    : forEachPicture(stream, mode, count, write);
   progress.end();
   if (status != 0) return status;

@@ -19,7 +19,8 @@ bool parseFrameNumber(const char* text, int64_t& number) {
 
 namespace {
 
-std::string loadFailure(const char* path, const StreamFilePlayer& player, StreamFilePlayer::LoadResult result) {
+std::string loadFailure(const char* path, const StreamFilePlayer& player,
+                        StreamFilePlayer::LoadResult result) {
   switch (result) {
     case StreamFilePlayer::LoadResult::NotFound:
     case StreamFilePlayer::LoadResult::Unreadable:
@@ -48,8 +49,8 @@ bool loadRange(StreamFilePlayer& player, const char* path, const FrameRange& ran
   if (player.hasFrame(last)) return true;
   error = player.readError() != 0
               ? std::string("cannot read stream '") + path + "': " + std::strerror(player.readError())
-              : std::string("'") + path + "' has " + std::to_string(player.framesFound()) + " frames, no frame " +
-                    std::to_string(last);
+              : std::string("'") + path + "' has " + std::to_string(player.framesFound()) +
+                    " frames, no frame " + std::to_string(last);
   return false;
 }
 
@@ -75,7 +76,8 @@ int forEachPictureInRange(const char* path, PictureMode mode, const FrameRange& 
   StreamFilePlayer player(decoder, picture);
   if (!loadRange(player, path, range, error)) return -1;
   for (int64_t frame = range.first; range.last < 0 ? player.hasFrame(frame) : frame <= range.last; ++frame) {
-    const StreamFilePlayer::Result result = frame == range.first ? player.goTo(frame, mode) : player.next(mode);
+    const StreamFilePlayer::Result result =
+        frame == range.first ? player.goTo(frame, mode) : player.next(mode);
     if (result != StreamFilePlayer::Result::Shown || player.shownFrame() != frame) {
       error = std::string("cannot read stream '") + path + "': it changed while it was read";
       return -1;
