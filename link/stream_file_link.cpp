@@ -15,6 +15,7 @@ void StreamFileLink::reset() {
   fileSize_ = 0;
   open_ = false;
   position_ = 0;
+  servedSinceSizeCheck_ = 0;
   restartWalk();
   noWholeFrameLeft_ = false;
 }
@@ -91,9 +92,13 @@ OpenResult StreamFileLink::open(uint32_t) {
 ReadResult StreamFileLink::read(uint8_t* buffer, uint32_t count, uint32_t& received) {
   received = 0;
   if (!open_) return ReadResult::NotOpen;
-  // A cut is looked for at every read, not only when a read comes back empty: bytes of the old
-  // file still held in memory would otherwise play on past the new end.
-  followCut();
+  // A cut is looked for as playing goes on, not only when a read comes back empty: bytes of the
+  // old file still held in memory would otherwise play on past the new end. Not at every read:
+  // at small read sizes that would be tens of system calls a frame.
+  if (servedSinceSizeCheck_ >= kSizeCheckBytes) {
+    servedSinceSizeCheck_ = 0;
+    followCut();
+  }
   if (noWholeFrameLeft_) return ReadResult::ReadFailed;
   while (received < count) {
     const uint64_t end = walkDone_ ? playedSize_ : servable_;
@@ -111,6 +116,7 @@ ReadResult StreamFileLink::read(uint8_t* buffer, uint32_t count, uint32_t& recei
     std::memcpy(buffer + received, bytes, part);
     received += static_cast<uint32_t>(part);
     position_ += part;
+    servedSinceSizeCheck_ += part;
   }
   return ReadResult::BytesArrived;
 }

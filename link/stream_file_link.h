@@ -82,4 +82,6 @@ class StreamFileLink final : public DeviceLink {
   bool walkDone_ = false;      // the walk reached the file's end
   uint64_t playedSize_ = 0;    // then: lastFrameEnd_
   bool noWholeFrameLeft_ = false;
+  static constexpr uint64_t kSizeCheckBytes = 16384;  // about 140 ms of the stream
+  uint64_t servedSinceSizeCheck_ = 0;
 };
