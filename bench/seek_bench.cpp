@@ -90,13 +90,13 @@ void check(StreamFilePlayer::Result result) {
 }
 
 // Mean times of 5 s jumps from frames spread over the file, forward then back.
-void measureJumps(Rig& rig, int64_t frames, const char* cache) {
+void measureJumps(Rig& rig, int64_t frames, const char* cache, PictureMode mode = PictureMode{}) {
   double forward = 0, back = 0;
   for (int jump = 0; jump < kJumps; ++jump) {
     const int64_t from = (frames - 2 * kJumpFrames) / kJumps * jump + 7 * jump + kJumpFrames;
-    check(rig.player.goTo(from, PictureMode{}));
-    forward += milliseconds([&] { check(rig.player.goTo(from + kJumpFrames, PictureMode{})); });
-    back += milliseconds([&] { check(rig.player.goTo(from, PictureMode{})); });
+    check(rig.player.goTo(from, mode));
+    forward += milliseconds([&] { check(rig.player.goTo(from + kJumpFrames, mode)); });
+    back += milliseconds([&] { check(rig.player.goTo(from, mode)); });
   }
   std::printf("5 s jump (%ld frames), %s: forward %.2f ms, back %.2f ms (mean of %d)\n", long(kJumpFrames),
               cache, forward / kJumps, back / kJumps, kJumps);
@@ -133,6 +133,7 @@ int main(int argc, char** argv) {
   forgetCachedPages(path);
   measureJumps(rig, frames, "cold");
   measureJumps(rig, frames, "warm");
+  measureJumps(rig, frames, "warm, Wide and Screen4", PictureMode{true, true});
   check(rig.player.goTo(frames / 2, PictureMode{}));
   const double played = milliseconds([&] {
     for (int frame = 0; frame < 600; ++frame) check(rig.player.next(PictureMode{}));

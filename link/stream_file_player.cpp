@@ -114,8 +114,19 @@ StreamFilePlayer::Outcome StreamFilePlayer::tryShow(int64_t frame, bool wrap, Pi
     nextFrame = startFrame;
   }
   Source source{&cursor_};
+  // The frames on the way are not shown: they are decoded at the normal scale in palette mode,
+  // which draws only the cells a delta frame changes, two pixels each. The frame shown then
+  // writes every cell in Screen4, and in palette mode at the Wide scale it draws over a
+  // picture drawn again from the cells.
+  const PictureMode onTheWay{};
+  bool drawnAgain = nextFrame == target || mode.screen4 || !mode.wide;
   while (nextFrame <= target) {
-    const FrameDecoder::Result result = decoder_.decodeFrame(source, picture_, mode, clock_);
+    if (nextFrame == target && !drawnAgain) {
+      decoder_.redraw(picture_, mode);
+      drawnAgain = true;
+    }
+    const FrameDecoder::Result result =
+        decoder_.decodeFrame(source, picture_, nextFrame == target ? mode : onTheWay, clock_);
     if (result == FrameDecoder::Result::SourceFailed) {
       shown_ = -1;
       readError_ = decoded_.error();

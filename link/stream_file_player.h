@@ -39,7 +39,8 @@ class StreamFilePlayer {
   int loadError() const { return loadError_; }
 
   // Shows frame `frame`, clamped to the first and the last: decodes from the last key frame at
-  // or before it (or from the frame shown, when that is nearer), then the frames up to it.
+  // or before it (or from the frame shown, when that is nearer), then the frames up to it, the
+  // ones on the way drawn as little as can be. The caller repaints once.
   Result goTo(int64_t frame, PictureMode mode) { return show(frame, false, mode); }
   // The frame after the one shown, or the first after the last: playing on, or a step forward.
   Result next(PictureMode mode) { return show(shown_ + 1, true, mode); }

@@ -118,7 +118,8 @@ TEST(FrameIndex, KeepsTheStartsOfKeyFramesCallsSpacedOutAndWalksAgainAfterACut) 
 
 // Delta frames before the first key frame; a dead input's 0x01 bytes that make a call give up
 // right between a key frame's two marker bytes; junk that leaves a key frame too little of its
-// call, so that it is lost and the next calls search inside it. In both colour modes.
+// call, so that it is lost and the next calls search inside it. In both colour modes, at both
+// scales.
 TEST(StreamFilePlayer, EveryJumpAndStepShowsWhatDecodingFromTheStartShows) {
   std::vector<uint8_t> stream = patternFrames(40, 70);
   const size_t deadInput = stream.size();
@@ -133,8 +134,9 @@ TEST(StreamFilePlayer, EveryJumpAndStepShowsWhatDecodingFromTheStartShows) {
   const std::string path = scratch / "review.kvs";
   writeStream(path, stream);
 
-  for (const PictureMode mode : {PictureMode{}, PictureMode{false, true}}) {
-    SCOPED_TRACE(mode.screen4 ? "Screen4" : "palette");
+  for (const PictureMode mode : {PictureMode{}, PictureMode{false, true}, PictureMode{true, false},
+                                 PictureMode{true, true}}) {
+    SCOPED_TRACE(std::string(mode.wide ? "Wide " : "") + (mode.screen4 ? "Screen4" : "palette"));
     const Reference reference = decodeFromStart(stream, mode);
     const int64_t total = int64_t(reference.checksums.size());
     const int64_t keyAfterDeadInput = reference.frameAfter(deadInput + kCallBound);
