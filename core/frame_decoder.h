@@ -237,7 +237,9 @@ class FrameDecoder {
   // Byte n is the latest value of cell n (0 ... 55,805); the bytes above are never touched.
   uint8_t* cellHistory() { return cellHistory_.get(); }
   // For a new stream: the next search starts afresh, with nothing handed on from the old one.
-  void restartSearch() { searchCarry_ = 0; }
+  // A reader that goes back to where an earlier call of the same stream began passes the byte
+  // that call's search started from.
+  void restartSearch(uint8_t previous = 0) { searchCarry_ = previous; }
 
  private:
   std::unique_ptr<uint8_t[]> cellHistory_;

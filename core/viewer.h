@@ -80,8 +80,21 @@ class Viewer {
     return TickResult::NewTitle;
   }
 
+  // Counts a frame decoded outside tick() (a stream file's player playing on; not the frames a
+  // jump decodes on its way) in the title's statistics, with the stream bytes it took.
+  TickResult countShownFrame(uint32_t bytes) {
+    stats_.countBytes(bytes);
+    const char* title = stats_.frameCompleted(clock_.milliseconds());
+    if (title == nullptr) return TickResult::FrameShown;
+    title_ = title;
+    return TickResult::NewTitle;
+  }
+
   const char* title() const { return title_; }
   const FrameBuffer& picture() const { return picture_; }
+  // For what decodes frames outside tick(), into the picture the window shows: a stream file's
+  // player going to a frame.
+  FrameBuffer& picture() { return picture_; }
   const StreamReader& reader() const { return reader_; }
   FrameDecoder& decoder() { return decoder_; }
 

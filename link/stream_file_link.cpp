@@ -1,71 +1,52 @@
 #include "stream_file_link.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <new>
-
-namespace {
-
-// Large enough that a frame takes few reads, small enough that playing costs no memory to
-// speak of.
-constexpr size_t kWindowBytes = 65536;
-
-}  // namespace
-
-bool StreamFileLink::Window::allocate() {
-  bytes_.reset(new (std::nothrow) uint8_t[kWindowBytes]);
-  start_ = 0, count_ = 0;
-  return bytes_ != nullptr;
-}
-
-size_t StreamFileLink::Window::bytesAt(int file, uint64_t offset, uint64_t end, const uint8_t*& bytes) {
-  if (offset < start_ || offset >= start_ + count_) {
-    start_ = offset, count_ = 0;
-    const size_t wanted = static_cast<size_t>(std::min<uint64_t>(kWindowBytes, end - offset));
-    ssize_t got = 0;
-    do {
-      got = pread(file, bytes_.get(), wanted, static_cast<off_t>(offset));
-    } while (got < 0 && errno == EINTR);
-    if (got <= 0) {
-      error_ = got < 0 ? errno : EIO;  // none at all: the file was cut short since it was opened
-      return 0;
-    }
-    count_ = static_cast<size_t>(got);
-  }
-  bytes = bytes_.get() + (offset - start_);
-  return static_cast<size_t>(std::min(start_ + count_, end) - offset);
-}
 
 StreamFileLink::~StreamFileLink() { reset(); }
 
 void StreamFileLink::reset() {
   if (file_ >= 0) ::close(file_);
-  file_ = -1, loadError_ = 0, fileSize_ = 0, open_ = false, position_ = 0;
+  file_ = -1;
+  loadError_ = 0;
+  fileSize_ = 0;
+  open_ = false;
+  position_ = 0;
+  servedSinceSizeCheck_ = 0;
+  restartWalk();
+  noWholeFrameLeft_ = false;
+}
+
+void StreamFileLink::restartWalk() {
   walk_ = FrameFormat::FrameWalk();
-  walkPosition_ = 0, servable_ = 0, lastFrameEnd_ = 0, walkDone_ = false, playedSize_ = 0;
+  walkPosition_ = 0;
+  servable_ = 0;
+  lastFrameEnd_ = 0;
+  walkDone_ = false;
+  playedSize_ = 0;
 }
 
 StreamFileLink::LoadResult StreamFileLink::load(const char* path) {
   reset();
-  file_ = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  struct stat status = {};
+  const int error = openRegularFile(path, file_, fileSize_);
   LoadResult result = LoadResult::Loaded;
-  if (file_ < 0 || fstat(file_, &status) != 0) {
-    loadError_ = errno;
-    result = loadError_ == ENOENT ? LoadResult::NotFound : LoadResult::Unreadable;
-  } else if (!S_ISREG(status.st_mode)) {
+  if (error == ENOTSUP) {
     result = LoadResult::NotRegular;
+  } else if (error != 0) {
+    loadError_ = error;
+    result = error == ENOENT ? LoadResult::NotFound : LoadResult::Unreadable;
   } else if (!served_.allocate() || !walked_.allocate()) {
-    loadError_ = ENOMEM, result = LoadResult::Unreadable;
+    loadError_ = ENOMEM;
+    result = LoadResult::Unreadable;
   } else {
-    fileSize_ = static_cast<uint64_t>(status.st_size);
-    while (lastFrameEnd_ == 0 && !walkDone_ && result == LoadResult::Loaded)
-      if (!walkOn()) loadError_ = walked_.error(), result = LoadResult::Unreadable;
+    while (lastFrameEnd_ == 0 && !walkDone_ && result == LoadResult::Loaded) {
+      if (walkOn()) continue;
+      loadError_ = walked_.error();
+      result = LoadResult::Unreadable;
+    }
     if (result == LoadResult::Loaded && lastFrameEnd_ == 0) result = LoadResult::NoWholeFrame;
   }
   if (result != LoadResult::Loaded) {
@@ -84,7 +65,8 @@ bool StreamFileLink::walkOn() {
   const uint64_t servableBefore = servable_;
   while (servable_ == servableBefore) {
     if (walkPosition_ == fileSize_) {
-      walkDone_ = true, playedSize_ = lastFrameEnd_;
+      walkDone_ = true;
+      playedSize_ = lastFrameEnd_;
       return true;
     }
     const uint8_t* bytes = nullptr;
@@ -110,21 +92,47 @@ OpenResult StreamFileLink::open(uint32_t) {
 ReadResult StreamFileLink::read(uint8_t* buffer, uint32_t count, uint32_t& received) {
   received = 0;
   if (!open_) return ReadResult::NotOpen;
+  // A cut is looked for as playing goes on, not only when a read comes back empty: bytes of the
+  // old file still held in memory would otherwise play on past the new end. Not at every read:
+  // at small read sizes that would be tens of system calls a frame.
+  if (servedSinceSizeCheck_ >= kSizeCheckBytes) {
+    servedSinceSizeCheck_ = 0;
+    followCut();
+  }
+  if (noWholeFrameLeft_) return ReadResult::ReadFailed;
   while (received < count) {
     const uint64_t end = walkDone_ ? playedSize_ : servable_;
     if (position_ >= end) {
       if (walkDone_)
         position_ = 0;
-      else if (!walkOn())
+      else if (!walkOn() && !followCut())
         return ReadResult::ReadFailed;
       continue;
     }
     const uint8_t* bytes = nullptr;
     const size_t part = std::min<size_t>(served_.bytesAt(file_, position_, end, bytes), count - received);
+    if (part == 0 && followCut()) continue;
     if (part == 0) return ReadResult::ReadFailed;
     std::memcpy(buffer + received, bytes, part);
     received += static_cast<uint32_t>(part);
     position_ += part;
+    servedSinceSizeCheck_ += part;
   }
   return ReadResult::BytesArrived;
+}
+
+// After a read that failed: true when the file is shorter than it was and still holds a whole
+// frame. Its frames are then walked again from its start, as it plays, up to its new end, where
+// playing loops.
+bool StreamFileLink::followCut() {
+  uint64_t size = 0;
+  if (noWholeFrameLeft_ || !currentFileSize(file_, size) || size >= fileSize_) return false;
+  fileSize_ = size;
+  served_.drop();
+  walked_.drop();
+  if (size < walkPosition_) restartWalk();
+  while (lastFrameEnd_ == 0 && !walkDone_)
+    if (!walkOn()) return false;
+  noWholeFrameLeft_ = lastFrameEnd_ == 0;
+  return !noWholeFrameLeft_;
 }

@@ -12,12 +12,17 @@
 // they come (a dead input may have sent gigabytes of them). Bytes before the first frame
 // marker are served as they are: the decoder's marker search skips them, as it does when it
 // reads the file once from its start.
+//
+// A file cut short while it plays (truncated, or rewritten shorter) plays on to the end of the
+// last whole frame before its new end and loops there; with no whole frame left, reads fail
+// and noWholeFrameLeft() says why.
 #pragma once
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 
 #include "device_link.h"
+#include "file_window.h"
 #include "frame_format.h"
 
 class StreamFileLink final : public DeviceLink {
@@ -48,38 +53,26 @@ class StreamFileLink final : public DeviceLink {
   void reopen(uint32_t) override {}
   void close() override { open_ = false; }
   // Always all `count` bytes, wrapping from the end of the last whole frame to the start;
-  // ReadFailed when the file can no longer be read there.
+  // ReadFailed when the file can no longer be read there, or was cut to no whole frame.
   ReadResult read(uint8_t* buffer, uint32_t count, uint32_t& received) override;
 
   // Bytes played in a loop: the end of the last whole frame, known once playback reached the
   // file's end (0 before).
   uint64_t playedSize() const { return walkDone_ ? playedSize_ : 0; }
+  // The file was cut short while it played, to no whole frame.
+  bool noWholeFrameLeft() const { return noWholeFrameLeft_; }
 
  private:
-  // Part of the file in memory, read with one system call when the bytes wanted are not in it.
-  class Window {
-   public:
-    bool allocate();
-    // The bytes held from `offset` on, at most to `end`, read first if need be; 0 when the file
-    // cannot be read there, with the system's reason in error().
-    size_t bytesAt(int file, uint64_t offset, uint64_t end, const uint8_t*& bytes);
-    int error() const { return error_; }
-
-   private:
-    std::unique_ptr<uint8_t[]> bytes_;
-    uint64_t start_ = 0;
-    size_t count_ = 0;
-    int error_ = 0;
-  };
-
   bool walkOn();
+  bool followCut();
+  void restartWalk();
   void reset();
 
   int file_ = -1;
   int loadError_ = 0;
   uint64_t fileSize_ = 0;
   bool open_ = false;
-  Window served_, walked_;
+  FileWindow served_, walked_;
   uint64_t position_ = 0;  // the next byte served
   // The walk ahead: bytes before walkPosition_ are walked; those before servable_ may be served.
   FrameFormat::FrameWalk walk_;
@@ -88,4 +81,7 @@ class StreamFileLink final : public DeviceLink {
   uint64_t lastFrameEnd_ = 0;  // the end of the last whole frame walked
   bool walkDone_ = false;      // the walk reached the file's end
   uint64_t playedSize_ = 0;    // then: lastFrameEnd_
+  bool noWholeFrameLeft_ = false;
+  static constexpr uint64_t kSizeCheckBytes = 16384;  // about 140 ms of the stream
+  uint64_t servedSinceSizeCheck_ = 0;
 };

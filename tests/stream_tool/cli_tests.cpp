@@ -360,4 +360,42 @@ TEST(StreamToolOutputs, InterruptedRunsLeaveNoTemporaryFile) {
   }
 }
 
+// A slice of 130 frames of the pattern (key frames 0, 60, 120), in Screen4 where a picture
+// hangs on the running colour: exactly the whole decode's pictures of those frames, under their
+// own numbers; the video of a slice holds that many frames. Bad ranges are refused.
+TEST(StreamToolCommandLine, FromAndToGiveExactlyThoseFramesAndBadRangesAreRefused) {
+  ScratchDirectory scratch;
+  const std::string stream = scratch / "p.stream";
+  ASSERT_EQ(runTool("pattern -o " + stream + " --frames 130").status, 0);
+  ASSERT_EQ(runTool("decode " + stream + " " + (scratch / "all") + " --screen4").status, 0);
+  const std::pair<std::string, std::vector<int>> slices[] = {
+      {"--from 55 --to 70", {55, 70}},
+      {"--from 125", {125, 129}},
+      {"--to 2", {0, 2}},
+      {"--from 61 --to 61", {61, 61}}};
+  for (const auto& [range, frames] : slices) {
+    const std::string out = scratch / ("slice" + std::to_string(frames[0]));
+    ToolRun decoded = runTool("decode " + stream + " " + out + " --screen4 " + range);
+    ASSERT_EQ(decoded.status, 0) << range << decoded.err;
+    std::set<std::string> expected;
+    for (int frame = frames[0]; frame <= frames[1]; ++frame) {
+      char name[32];
+      std::snprintf(name, sizeof name, "frame-%05d.png", frame);
+      expected.insert(name);
+      EXPECT_EQ(readText(out + "/" + name), readText(scratch / "all/" + name)) << range << " " << name;
+    }
+    EXPECT_EQ(entries(out), expected) << range;
+  }
+  ToolRun video = runTool("video " + stream + " " + (scratch / "v.mkv") + " --from 100 --to 109");
+  EXPECT_EQ(video.out.rfind("10 frames exported to", 0), 0u) << video.out << video.err;
+
+  const std::set<std::string> before = entries(scratch.path);
+  const std::string decode = "decode " + stream + " " + (scratch / "out"), mkv = scratch / "bad.mkv";
+  for (const char* range : {"--from 5 --to 4", "--from -1", "--to x", "--from 130", "--to 130",
+                                   "--from 3 --to 999999999999999", "--from"})
+    expectRefused(decode + " " + range, scratch.path, before);
+  expectRefused("video " + stream + " " + mkv + " --from 200", scratch.path, before);
+  expectRefused("info " + stream + " --from 1", scratch.path, before);
+}
+
 }  // namespace

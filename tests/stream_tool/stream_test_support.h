@@ -11,6 +11,7 @@
 
 #include "decoder_fixture.h"
 #include "png_picture.h"
+#include "scratch_directory.h"
 #include "stream_encoder.h"
 
 inline std::vector<uint8_t> encode(const std::vector<uint8_t>& cells,
@@ -46,16 +47,3 @@ inline uint32_t posixCksum(const uint8_t* bytes, size_t size) {
   for (size_t length = size; length != 0; length >>= 8) addByte(static_cast<uint8_t>(length));
   return ~crc;
 }
-
-// A fresh directory for one test, removed with everything in it afterwards.
-struct ScratchDirectory {
-  std::string path;
-  ScratchDirectory() {
-    std::string pattern = testing::TempDir() + "kestravu-stream-XXXXXX";
-    char* made = mkdtemp(pattern.data());
-    EXPECT_NE(made, nullptr);
-    path = pattern;
-  }
-  ~ScratchDirectory() { std::filesystem::remove_all(path); }
-  std::string operator/(const std::string& name) const { return path + "/" + name; }
-};

@@ -7,9 +7,9 @@
 #include <cstring>
 
 const char* const kUsage =
-    "usage: kestravu-stream decode STREAM OUTDIR [--wide] [--screen4] | info STREAM | "
-    "encode -o STREAM [--key-every N] IMAGE.png... | pattern -o STREAM [--frames N] | "
-    "video STREAM OUT.mkv|OUT.mp4 [--wide] [--screen4] [--fps N]";
+    "usage: kestravu-stream decode STREAM OUTDIR [--wide] [--screen4] [--from N] [--to M] | "
+    "info STREAM | encode -o STREAM [--key-every N] IMAGE.png... | pattern -o STREAM [--frames N] | "
+    "video STREAM OUT.mkv|OUT.mp4 [--wide] [--screen4] [--fps N] [--from N] [--to M]";
 
 int fail(const char* format, ...) {
   std::fputs("kestravu-stream: ", stderr);
@@ -44,7 +44,8 @@ bool isAllowed(const char* argument, const char* allowed) {
 
 bool takesValue(const char* option) {
   return !std::strcmp(option, "-o") || !std::strcmp(option, "--key-every") ||
-         !std::strcmp(option, "--frames") || !std::strcmp(option, "--fps");
+         !std::strcmp(option, "--frames") || !std::strcmp(option, "--fps") ||
+         !std::strcmp(option, "--from") || !std::strcmp(option, "--to");
 }
 
 }  // namespace
@@ -60,6 +61,11 @@ int parseOptions(int argc, char** argv, const char* allowed, Options& options) {
     if (takesValue(argument) && i + 1 == argc) return fail("option '%s' needs a value", argument);
     if (!std::strcmp(argument, "-o")) {
       options.output = argv[++i];
+    } else if (!std::strcmp(argument, "--from") || !std::strcmp(argument, "--to")) {
+      int64_t& number = !std::strcmp(argument, "--from") ? options.range.first : options.range.last;
+      if (!parseFrameNumber(argv[++i], number))
+        return fail("option '%s' needs a frame number from 0, not '%s'", argument, argv[i]);
+      options.range.given = true;
     } else if (!std::strcmp(argument, "--fps")) {
       if (!parseCount(argv[++i], 1000, options.framesPerSecond))
         return fail("option '%s' needs a whole number from 1 to 1000, not '%s'", argument, argv[i]);

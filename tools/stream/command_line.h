@@ -3,6 +3,8 @@
 #pragma once
 #include <vector>
 
+#include "frame_range.h"
+
 constexpr int kBadInput = 2;
 extern const char* const kUsage;
 
@@ -17,6 +19,7 @@ struct Options {
   long framesPerSecond = 60;
   bool wide = false;
   bool screen4 = false;
+  FrameRange range;  // --from, --to
 };
 
 // `allowed` lists the options of the command, e.g. "--wide --screen4". Returns 0 or kBadInput.

@@ -31,11 +31,12 @@ std::string framePath(const char* directory, int frame) {
 // A failure part-way leaves the pictures already written, each whole, and says how far the run
 // got: pictures of earlier runs are never removed, and the line on stderr and the status tell
 // that the set is not the whole stream.
-int writeFrame(const char* directory, int frame, const uint8_t* rgb, bool wide, const FileIdentity& input) {
+int writeFrame(const char* directory, int frame, const uint8_t* rgb, bool wide, const FileIdentity& input,
+               int firstFrame) {
   OutputFile output;
-  if (frame > 0) {
-    char note[80];
-    std::snprintf(note, sizeof note, "; frame-00000.png to frame-%05d.png of this run are written",
+  if (frame > firstFrame) {
+    char note[96];
+    std::snprintf(note, sizeof note, "; frame-%05d.png to frame-%05d.png of this run are written", firstFrame,
                   frame - 1);
     output.setFailureNote(note);
   }
@@ -44,6 +45,13 @@ int writeFrame(const char* directory, int frame, const uint8_t* rgb, bool wide, 
   if (!writePng(output.stream(), rgb, pictureSize(wide)))
     return output.fail(errno != 0 ? std::strerror(errno) : "cannot encode the picture");
   return output.finish();
+}
+
+// A range the stream does not hold is refused before any output is made. 0 or kBadInput.
+int checkRange(const Options& options) {
+  std::string error;
+  if (!options.range.given || checkRange(options.operands[0], options.range, error) == 0) return 0;
+  return fail("%s", error.c_str());
 }
 
 void printCount(const PictureCount& count, const char* written, const char* output, size_t bytes) {
@@ -124,20 +132,25 @@ void printCounts(const char* path, size_t bytes, const StreamCounts& counts) {
 
 int runDecode(int argc, char** argv) {
   Options options;
-  if (int status = parseOptions(argc, argv, "--wide --screen4", options)) return status;
+  if (int status = parseOptions(argc, argv, "--wide --screen4 --from --to", options)) return status;
   if (options.operands.size() != 2) return fail("decode needs STREAM and OUTDIR (%s)", kUsage);
   const char* directory = options.operands[1];
   MappedStream stream;
   if (int status = stream.open(options.operands[0])) return status;
+  if (int status = checkRange(options)) return status;
   if (mkdir(directory, 0777) != 0 && errno != EEXIST)
     return fail("cannot create '%s': %s", directory, std::strerror(errno));
   FileIdentity input{};
   identify(options.operands[0], input);
   PictureCount count;
-  int status = forEachPicture(stream, PictureMode{options.wide, options.screen4}, count,
-                              [&](int frame, const uint8_t* rgb, size_t) {
-                                return writeFrame(directory, frame, rgb, options.wide, input);
-                              });
+  const PictureMode mode{options.wide, options.screen4};
+  auto write = [&](int frame, const uint8_t* rgb, size_t) {
+    return writeFrame(directory, frame, rgb, options.wide, input, static_cast<int>(options.range.first));
+  };
+  const char* streamPath = options.operands[0];
+  int status = options.range.given
+                   ? forEachPictureOfRange(streamPath, mode, options.range, stream.size(), count, write)
+                   : forEachPicture(stream, mode, count, write);
   if (status != 0) return status;
   printCount(count, "written to", directory, stream.size());
   return 0;
@@ -145,7 +158,7 @@ int runDecode(int argc, char** argv) {
 
 int runVideo(int argc, char** argv) {
   Options options;
-  if (int status = parseOptions(argc, argv, "--wide --screen4 --fps", options)) return status;
+  if (int status = parseOptions(argc, argv, "--wide --screen4 --fps --from --to", options)) return status;
   if (options.operands.size() != 2) return fail("video needs STREAM and OUT (%s)", kUsage);
   const char* path = options.operands[1];
   bool lossless = hasExtension(path, ".mkv");
@@ -153,6 +166,7 @@ int runVideo(int argc, char** argv) {
     return fail("cannot tell the video format of '%s': name it .mkv (lossless) or .mp4 (H.264)", path);
   MappedStream stream;
   if (int status = stream.open(options.operands[0])) return status;
+  if (int status = checkRange(options)) return status;
   FileIdentity input{};
   identify(options.operands[0], input);
   OutputFile output;
@@ -168,11 +182,15 @@ int runVideo(int argc, char** argv) {
   if (!writer.open(output.stream(), output.seekable(), size.width, size.height, framesPerSecond, lossless))
     return abandon(writer.error());
   PictureCount count;
-  int status = forEachPicture(stream, PictureMode{options.wide, options.screen4}, count,
-                              [&](int frame, const uint8_t* rgb, size_t bytesRead) {
-                                progress.update(frame, bytesRead, stream.size());
-                                return writer.writeFrame(rgb) ? 0 : abandon(writer.error());
-                              });
+  const PictureMode mode{options.wide, options.screen4};
+  auto write = [&](int frame, const uint8_t* rgb, size_t bytesRead) {
+    progress.update(frame, bytesRead, stream.size());
+    return writer.writeFrame(rgb) ? 0 : abandon(writer.error());
+  };
+  const char* streamPath = options.operands[0];
+  int status = options.range.given
+                   ? forEachPictureOfRange(streamPath, mode, options.range, stream.size(), count, write)
+                   : forEachPicture(stream, mode, count, write);
   progress.end();
   if (status != 0) return status;
   if (count.frames == 0) {

@@ -4,7 +4,8 @@
 // input ends it with status 2 and one line on stderr; outputs appear only when complete.
 // The folder: command_line.h (options and reports), mapped_stream.h (the input),
 // output_file.h (outputs), pictures.h (PNG files and quantising), stream_pass.h (the decoding
-// loop), commands.h (the commands) and video_writer.h (video files).
+// loop), frame_range.h (a slice of the frames by number), commands.h (the commands) and
+// video_writer.h (video files).
 #include <cstdio>
 #include <cstring>
 

@@ -3,10 +3,12 @@
 // stream file has no pace; only the byte bound ends a call without a frame.
 #pragma once
 #include <cstddef>
+#include <string>
 #include <vector>
 
 #include "command_line.h"
 #include "frame_decoder.h"
+#include "frame_range.h"
 #include "mapped_stream.h"
 #include "pictures.h"
 
@@ -55,4 +57,27 @@ int forEachPicture(MappedStream& stream, PictureMode mode, PictureCount& count, 
     ++count.frames;
     return 0;
   });
+}
+
+// The same for the frames of `range` alone, found and decoded as the viewer's player does, each
+// numbered as in the whole stream; `bytesRead` is then the share of the range done, in bytes of
+// a stream of `bytes`.
+template <typename UsePicture>
+int forEachPictureOfRange(const char* path, PictureMode mode, const FrameRange& range, size_t bytes,
+                          PictureCount& count, UsePicture usePicture) {
+  const PictureSize size = pictureSize(true);
+  std::vector<uint8_t> rgb(static_cast<size_t>(size.width) * size.height * 3);
+  const double span = range.last >= 0 ? double(range.last - range.first + 1) : 0;
+  std::string error;
+  int64_t frames = 0;
+  const int status = forEachPictureInRange(
+      path, mode, range,
+      [&](int64_t frame, const FrameBuffer& picture) {
+        copyPicture(picture, mode.wide, rgb.data());
+        const double done = span > 0 ? double(frame - range.first) / span : 0;
+        return usePicture(static_cast<int>(frame), rgb.data(), static_cast<size_t>(done * double(bytes)));
+      },
+      frames, error);
+  count.frames = static_cast<int>(frames);
+  return status < 0 ? fail("%s", error.c_str()) : status;
 }
