@@ -80,10 +80,11 @@ OpenResult FtdiLink::openAndStream() {
   int error = ftdi_.setBitMode(context_, 0, BITMODE_RESET);
   if (error < 0) return fail(OpenResult::ResetModeFailed, error);
   error = ftdi_.setLatencyTimer(context_, kLatencyTimerMs);
-  if (error < 0) return fail(OpenResult::TimeoutsFailed, error);
+  if (error < 0) return fail(OpenResult::LatencyTimerFailed, error);
   error = stream_.start(ftdi_.inEndpoint(context_));
-  if (error < 0) return fail(OpenResult::TransferSizeFailed, error);
-  return fail(OpenResult::Opened, 0);
+  if (error < 0) return fail(OpenResult::StreamFailed, error);
+  lastError_ = 0;
+  return OpenResult::Opened;
 }
 
 // The read size does not concern the transfers, so a flowing stream is left alone: closing
