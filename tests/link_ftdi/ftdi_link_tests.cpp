@@ -102,6 +102,29 @@ TEST_F(FtdiLinkTest, PassesOverDevicesThatCannotBeReadOrOpenedAndFailsWhenNoneIs
   EXPECT_EQ(link.lastError(), -3);
 }
 
+// The list reads the strings through a context of its own, so an open device does not stand in
+// for the listed ones.
+TEST_F(FtdiLinkTest, ListsTheKestravuDevicesBySerialNumberAndOpensTheChosenOne) {
+  script.devices = {{0x6001, "FT232R USB UART", 0, 0, 64, "A100"},
+                    {0x6001, "KESTRAVU", 0, 0, 64, "KV1"},
+                    {0x6010, "KESTRAVU", -4, 0, 64, "KV3"},
+                    {0x6014, "KESTRAVU", 0, 0, 512, "KV2"}};
+  link.chooseSerial("KV2");
+  ASSERT_EQ(link.open(32), OpenResult::Opened);
+  EXPECT_EQ(script.openDevice, 3);
+  script.calls.clear();
+  EXPECT_EQ(link.attachedSerials(), (std::vector<std::string>{"KV1", "KV2"}));
+  EXPECT_EQ(script.calls.front(), "ftdi_new");
+  EXPECT_EQ(script.calls.back(), "ftdi_free");
+  EXPECT_EQ(script.openDevice, 3);
+
+  link.chooseSerial("KV3");
+  EXPECT_EQ(link.open(32), OpenResult::DeviceNotFound);
+  link.chooseSerial("");
+  ASSERT_EQ(link.open(32), OpenResult::Opened);
+  EXPECT_EQ(script.openDevice, 1);
+}
+
 TEST_F(FtdiLinkTest, AConfigurationFailureHasItsOwnResultAndTheDeviceStaysOpenUntilClosed) {
   struct Step {
     int ScriptedFtdi::Script::*error;

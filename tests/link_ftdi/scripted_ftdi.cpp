@@ -50,11 +50,13 @@ void freeList(ftdi_device_list** list) {
   *list = nullptr;
 }
 
-int getStrings(ftdi_context*, libusb_device* device, char*, int, char* product, int productSize, char*, int) {
+int getStrings(ftdi_context*, libusb_device* device, char*, int, char* product, int productSize, char* serial,
+               int serialSize) {
   script.calls.push_back("ftdi_usb_get_strings2 " + nameOf(device));
   const Device& scripted = script.devices[indexOf(device)];
   if (scripted.stringsError < 0) return scripted.stringsError;
-  std::snprintf(product, static_cast<size_t>(productSize), "%s", scripted.product.c_str());
+  if (product != nullptr) std::snprintf(product, static_cast<size_t>(productSize), "%s", scripted.product.c_str());
+  if (serial != nullptr) std::snprintf(serial, static_cast<size_t>(serialSize), "%s", scripted.serial.c_str());
   return 0;
 }
 

@@ -35,6 +35,7 @@ struct Device {
   int stringsError = 0;  // ftdi_usb_get_strings2's result
   int openError = 0;     // ftdi_usb_open_dev's result
   unsigned int packetBytes = 64;
+  std::string serial = "KV000001";
 };
 
 // One bulk IN transfer coming back: its libusb_transfer_status, and the bytes the chip sent,
