@@ -7,6 +7,13 @@ if(TARGET kestravu_usb_chip)
   gtest_discover_tests(usb_chip_tests TEST_PREFIX usb.chip. PROPERTIES LABELS usb)
 endif()
 
+# The link's device list, choice by serial number and device watch as a command, for the cases
+# in the virtual machine (tests/usb/replug_tests.sh).
+if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
+  add_executable(usb_device_probe ${CMAKE_CURRENT_LIST_DIR}/usb/device_probe.cpp)
+  target_link_libraries(usb_device_probe PRIVATE kestravu_link)
+endif()
+
 find_program(KESTRAVU_QEMU qemu-system-x86_64)
 find_program(KESTRAVU_XVFB Xvfb)
 find_program(KESTRAVU_XDOTOOL xdotool)
