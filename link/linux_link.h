@@ -30,7 +30,7 @@ class LinuxLink : public DeviceLink {
   virtual void chooseSerial(const std::string& serial) = 0;
   // A watch on devices coming and going: libusb's hotplug events with libftdi1 where libusb has
   // them, otherwise attachedSerials() polled every 500 ms on the caller's thread. Null when
-  // neither can be made.
+  // neither can be made. It must not outlive the link.
   virtual std::unique_ptr<DeviceWatch> watchDevices() = 0;
   virtual LinuxBackend backend() const = 0;
 };

@@ -26,3 +26,12 @@ if(TARGET kestravu AND TARGET usb-chip AND NOT KESTRAVU_SANITIZE AND KESTRAVU_QE
   set_tests_properties(usb.viewer_in_virtual_machine PROPERTIES LABELS usb TIMEOUT 240
                        ENVIRONMENT KESTRAVU_VM_TIMEOUT=220)
 endif()
+
+# Two chips at once and a replug, seen by the link's device list and watch: a boot of its own.
+if(TARGET usb-chip AND TARGET usb_device_probe AND NOT KESTRAVU_SANITIZE AND KESTRAVU_QEMU AND EXISTS /bin/busybox)
+  add_test(NAME usb.replug_in_virtual_machine
+           COMMAND ${CMAKE_SOURCE_DIR}/scripts/usb-vm.sh bash ${CMAKE_CURRENT_LIST_DIR}/usb/replug_tests.sh
+                   ${CMAKE_BINARY_DIR})
+  set_tests_properties(usb.replug_in_virtual_machine PROPERTIES LABELS usb TIMEOUT 240
+                       ENVIRONMENT KESTRAVU_VM_TIMEOUT=220)
+endif()

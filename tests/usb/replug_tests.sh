@@ -6,8 +6,8 @@
 #                serial number gets the stream of the chip it names, and the other chip is never
 #                opened;
 #   replug       a chip unplugged mid-stream comes back 2 s later under the same serial number,
-#                the device watch reports both events, and it is read again; the chip's sent
-#                bytes go on after the unplug.
+#                the device watch (libusb's hotplug events, from udev) reports both events, and
+#                it is read again; the chip's sent bytes go on after the unplug.
 # Usage: replug_tests.sh BUILD_DIR. Logs stay in BUILD_DIR/usb-tests/replug/.
 set -uo pipefail
 build=$1
@@ -35,7 +35,7 @@ wait_until() {
 device_with_serial() {
   local serial
   for serial in /sys/bus/usb/devices/*/serial; do
-    [ "$(cat "$serial")" = "$1" ] && { dirname "$serial"; return; }
+    [ "$(cat "$serial" 2>/dev/null)" = "$1" ] && { dirname "$serial"; return; }
   done
   return 1
 }
@@ -64,6 +64,8 @@ read_matches_sent "$work/b.log" "$work/b-sent.bin" "$work/b-read.bin" || fail "w
 grep -q '^request RESET .*index=1' "$work/a.log" && fail "reading chip B opened chip A"
 
 echo "== replug"
+# libusb hears of devices coming and going from udev, as on any desktop.
+/lib/systemd/systemd-udevd --daemon >"$work/udevd.log" 2>&1 || fail "udevd did not start"
 "$probe" watch 40 >"$work/watch.log" 2>&1 &
 watch_pid=$!
 sleep 3  # the watch is registered
@@ -85,5 +87,6 @@ first_change=$(sed -n 's/^changed //p' "$work/watch.log" | awk -v after="$back" 
 
 kill "$a_pid" "$b_pid"
 wait "$a_pid" "$b_pid"
+udevadm control --exit
 echo "$failures failure(s)"
 [ "$failures" = 0 ]
