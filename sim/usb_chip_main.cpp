@@ -219,13 +219,21 @@ int serve(const Options& options, StreamSource& source, FILE* log, FILE* sent) {
 
 int main(int argc, char** argv) {
   Options options;
-  if (!parse(argc, argv, options)) return std::fputs(kUsage, stderr), 2;
+  if (!parse(argc, argv, options)) {
+    std::fputs(kUsage, stderr);
+    return 2;
+  }
   std::string error;
-  if (!options.source.load(error)) return std::fprintf(stderr, "usb-chip: %s\n", error.c_str()), 2;
+  if (!options.source.load(error)) {
+    std::fprintf(stderr, "usb-chip: %s\n", error.c_str());
+    return 2;
+  }
   FILE* log = options.logPath.empty() ? stderr : std::fopen(options.logPath.c_str(), "a");
   FILE* sent = options.sentPath.empty() ? nullptr : std::fopen(options.sentPath.c_str(), "wb");
-  if (log == nullptr || (!options.sentPath.empty() && sent == nullptr))
-    return std::perror("usb-chip: log"), 2;
+  if (log == nullptr || (!options.sentPath.empty() && sent == nullptr)) {
+    std::perror("usb-chip: log");
+    return 2;
+  }
   setvbuf(log, nullptr, _IOLBF, 0);
   struct sigaction onStop {};
   onStop.sa_handler = [](int) { stopRequested = 1; };

@@ -26,7 +26,8 @@ bool readAll(int socket, uint8_t* bytes, size_t count) {
     ssize_t got = ::read(socket, bytes, count);
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) return false;
-    bytes += got, count -= static_cast<size_t>(got);
+    bytes += got;
+    count -= static_cast<size_t>(got);
   }
   return true;
 }
@@ -36,7 +37,8 @@ bool writeAll(int socket, const uint8_t* bytes, size_t count) {
     ssize_t put = ::write(socket, bytes, count);
     if (put < 0 && errno == EINTR) continue;
     if (put <= 0) return false;
-    bytes += put, count -= static_cast<size_t>(put);
+    bytes += put;
+    count -= static_cast<size_t>(put);
   }
   return true;
 }
