@@ -13,6 +13,8 @@ enum class OpenResult {
   ResetModeFailed,     // the chip could not be put in its plain mode (the device stays open)
   TransferSizeFailed,  // the USB transfer size could not be set (the device stays open)
   TimeoutsFailed,      // the time-outs could not be set (the device stays open)
+  LatencyTimerFailed,  // the chip's latency timer could not be set (the device stays open)
+  StreamFailed,        // the USB transfers of the stream could not be queued (the device stays open)
 };
 
 // How a read ended; every failure has its own value.

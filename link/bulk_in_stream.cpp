@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -14,11 +15,11 @@ namespace {
 constexpr uint32_t kWaitSliceMs = 50;
 // How long the event thread waits in libusb before it looks whether anything is still queued.
 constexpr long kEventWaitUs = 100000;
+// After a failed wait for events, so that a persistent failure does not spin the thread.
+constexpr auto kEventRetryPause = std::chrono::milliseconds(10);
 
 int errorOf(libusb_transfer_status status) {
   switch (status) {
-    case LIBUSB_TRANSFER_TIMED_OUT:
-      return LIBUSB_ERROR_TIMEOUT;
     case LIBUSB_TRANSFER_STALL:
       return LIBUSB_ERROR_PIPE;
     case LIBUSB_TRANSFER_NO_DEVICE:
@@ -45,13 +46,13 @@ const UsbFunctions& libusbFunctions() {
   return functions;
 }
 
-BulkInStream::BulkInStream(const UsbFunctions& usb, uint32_t bufferBytes) : usb_(usb), buffer_(bufferBytes) {
+BulkInStream::BulkInStream(const UsbFunctions& usb, uint32_t bufferBytes)
+    : usb_(usb), buffer_(bufferBytes != 0 ? bufferBytes : kBufferBytes) {
   for (Slot& slot : slots_) slot.stream = this;
 }
 
-// No time-out on the transfers: an idle chip still answers once per latency period with its
-// status bytes, so a transfer that never ends means a device that has gone, which the read
-// time-out reports.
+// A transfer that cannot be queued ends the start: the ones queued before it are cancelled, and
+// the stop gathers them.
 int BulkInStream::start(const UsbEndpoint& endpoint) {
   stop();
   context_ = endpoint.context;
@@ -59,6 +60,8 @@ int BulkInStream::start(const UsbEndpoint& endpoint) {
   {
     const std::lock_guard<std::mutex> lock(mutex_);
     stopping_ = false;
+    giveUp_ = false;
+    eventsEnded_ = false;
     error_ = 0;
   }
   int error = 0;
@@ -70,28 +73,34 @@ int BulkInStream::start(const UsbEndpoint& endpoint) {
     }
     slot.bytes.assign(std::size_t{packetBytes_} * kPacketsPerTransfer, 0);
     libusb_fill_bulk_transfer(slot.transfer, endpoint.device, endpoint.address, slot.bytes.data(),
-                              static_cast<int>(slot.bytes.size()), onTransferDone, &slot, 0);
+                              static_cast<int>(slot.bytes.size()), onTransferDone, &slot, kTransferTimeoutMs);
     const std::lock_guard<std::mutex> lock(mutex_);
     error = usb_.submitTransfer(slot.transfer);
     if (error < 0) break;
     slot.queued = true;
+    slot.cancelled = false;
     ++queued_;
-  }
-  if (error < 0) {
-    cancelQueued();
-    handleEventsUntilNoneQueued();
-    freeTransfers();
-    return error;
   }
   events_ = std::thread(&BulkInStream::handleEventsUntilNoneQueued, this);
   started_ = true;
+  if (error < 0) {
+    stop();
+    return error;
+  }
   return 0;
 }
 
 void BulkInStream::stop() {
   if (!started_) return;
   cancelQueued();
+  {
+    std::unique_lock<std::mutex> lock(mutex_);
+    const bool allBack = arrived_.wait_for(lock, std::chrono::milliseconds(kStopWaitMs),
+                                           [this] { return queued_ == 0 || eventsEnded_; });
+    if (!allBack) giveUp_ = true;
+  }
   events_.join();
+  abandonQueued();
   freeTransfers();
   started_ = false;
   uint64_t unreported = 0;
@@ -112,21 +121,86 @@ void BulkInStream::discardBuffered() {
 // back completed and is not queued again.
 void BulkInStream::cancelQueued() {
   const std::lock_guard<std::mutex> lock(mutex_);
-  stopping_ = true;
-  for (Slot& slot : slots_)
-    if (slot.queued) usb_.cancelTransfer(slot.transfer);
+  cancelQueuedLocked();
 }
 
-// The completions, cancellations included, are delivered here, on the stream's own thread
-// while it runs; it ends when no transfer is left queued.
+void BulkInStream::cancelQueuedLocked() {
+  stopping_ = true;
+  for (Slot& slot : slots_) {
+    if (!slot.queued || slot.cancelled) continue;
+    slot.cancelled = true;
+    usb_.cancelTransfer(slot.transfer);
+  }
+}
+
+// The first failure is the one reported; the other transfers are cancelled rather than left to
+// fail one by one, and nothing is queued again.
+void BulkInStream::failLocked(int error) {
+  if (error_ == 0) error_ = error;
+  cancelQueuedLocked();
+}
+
+// The completions, cancellations included, are delivered here, on the stream's own thread; it
+// ends when no transfer is left queued, or when told to give up on them, or when libusb's event
+// handling has kept failing for kEventFailureLimitMs (the stream has failed by then).
 void BulkInStream::handleEventsUntilNoneQueued() {
+  using std::chrono::steady_clock;
+  steady_clock::time_point failingSince{};
+  bool failing = false;
   for (;;) {
     {
       const std::lock_guard<std::mutex> lock(mutex_);
-      if (queued_ == 0) return;
+      if (queued_ == 0 || giveUp_) break;
     }
     timeval wait = {0, kEventWaitUs};
-    usb_.handleEvents(context_, &wait, nullptr);
+    const int result = usb_.handleEvents(context_, &wait, nullptr);
+    if (result == 0 || result == LIBUSB_ERROR_INTERRUPTED) {
+      failing = false;
+      continue;
+    }
+    if (!failing) failingSince = steady_clock::now();
+    failing = true;
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      failLocked(result);
+    }
+    arrived_.notify_all();
+    if (steady_clock::now() - failingSince >= std::chrono::milliseconds(kEventFailureLimitMs)) break;
+    std::this_thread::sleep_for(kEventRetryPause);
+  }
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    eventsEnded_ = true;
+  }
+  arrived_.notify_all();
+}
+
+// Transfers that never came back still belong to libusb: their memory must outlive them, and
+// whoever handles the context's events next frees it if they complete then.
+namespace {
+struct AbandonedTransfer {
+  const UsbFunctions* usb;
+  std::vector<unsigned char> bytes;
+};
+}  // namespace
+
+void BulkInStream::onAbandonedTransferDone(libusb_transfer* transfer) {
+  auto* abandoned = static_cast<AbandonedTransfer*>(transfer->user_data);
+  abandoned->usb->freeTransfer(transfer);
+  delete abandoned;
+}
+
+// Called with the event thread ended, so no callback can run meanwhile.
+void BulkInStream::abandonQueued() {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  for (Slot& slot : slots_) {
+    if (!slot.queued) continue;
+    slot.transfer->user_data = new AbandonedTransfer{&usb_, std::move(slot.bytes)};
+    slot.transfer->callback = onAbandonedTransferDone;
+    slot.transfer = nullptr;
+    slot.bytes = {};
+    slot.queued = false;
+    --queued_;
   }
 }
 
@@ -143,34 +217,27 @@ void BulkInStream::onTransferDone(libusb_transfer* transfer) {
   slot.stream->finish(slot);
 }
 
-// A failed transfer (unplugged, stalled) ends the stream: the others are cancelled rather than
-// left to fail one by one, and nothing is queued again.
+// Whatever a transfer brought is kept, however it ended: a cancelled or timed-out transfer may
+// hold bytes. A timed-out one is queued again (the read time-out reports a silent chip); a failed
+// one (unplugged, stalled) ends the stream.
 void BulkInStream::finish(Slot& slot) {
   libusb_transfer& transfer = *slot.transfer;
   uint64_t episodeEnded = 0;
   {
     const std::lock_guard<std::mutex> lock(mutex_);
-    if (transfer.status == LIBUSB_TRANSFER_COMPLETED) {
-      takePayload(transfer.buffer, transfer.actual_length);
-      std::swap(episodeEnded, endedEpisode_);
-    } else if (transfer.status != LIBUSB_TRANSFER_CANCELLED && error_ == 0) {
-      error_ = errorOf(transfer.status);
-    }
-    bool queuedAgain = false;
-    if (transfer.status == LIBUSB_TRANSFER_COMPLETED && !stopping_ && error_ == 0) {
-      const int error = usb_.submitTransfer(&transfer);
-      if (error < 0) error_ = error;
-      queuedAgain = error == 0;
-    }
-    if (!queuedAgain) {
+    storePayload(transfer.buffer, transfer.actual_length);
+    std::swap(episodeEnded, endedEpisode_);
+    const bool served = transfer.status == LIBUSB_TRANSFER_COMPLETED || transfer.status == LIBUSB_TRANSFER_TIMED_OUT;
+    int error = 0;
+    if (served && !stopping_)
+      error = usb_.submitTransfer(&transfer);
+    else if (!served && transfer.status != LIBUSB_TRANSFER_CANCELLED)
+      error = errorOf(transfer.status);
+    if (!served || stopping_ || error < 0) {
       slot.queued = false;
       --queued_;
     }
-    if (error_ != 0 && !stopping_) {
-      stopping_ = true;
-      for (Slot& other : slots_)
-        if (other.queued) usb_.cancelTransfer(other.transfer);
-    }
+    if (error < 0) failLocked(error);
   }
   arrived_.notify_all();
   reportDropped(episodeEnded);
@@ -178,7 +245,7 @@ void BulkInStream::finish(Slot& slot) {
 
 // A transfer of several packets has the chip's status bytes at the start of each packet; the
 // last packet may be short.
-void BulkInStream::takePayload(const unsigned char* bytes, int length) {
+void BulkInStream::storePayload(const unsigned char* bytes, int length) {
   for (int offset = 0; offset < length; offset += static_cast<int>(packetBytes_)) {
     const int packet = std::min(length - offset, static_cast<int>(packetBytes_));
     if (packet > static_cast<int>(kStatusBytes))

@@ -4,20 +4,11 @@
 // of the capture stream); whatever arrives while no transfer is queued is lost at the chip,
 // so reading only when the viewer asks would tear the picture.
 //
-// Figures, for a full-speed chip (64-byte packets, 62 bytes of payload) and a stream of about
-// 110 KB/s, which fills a packet every ~0.56 ms:
-//   - a transfer is kPacketsPerTransfer packets (512 bytes): it completes after ~4.5 ms of a
-//     steady stream, or at the first short packet, which the chip sends when its latency timer
-//     (2 ms) runs out; so no byte waits more than ~5 ms for the viewer, a third of a frame;
-//   - kTransfers transfers are queued: while one completes and is queued again, the other
-//     31 (~140 ms of stream) keep the chip drained, so the event thread can be kept from
-//     running that long without a byte lost (a busy machine holds a thread up for tens of
-//     milliseconds now and then; seven transfers, ~30 ms, lost bytes that way); more
-//     transfers cost no latency, and ~220 completions a second cost next to nothing;
-//   - at high speed (512-byte packets) a transfer is 4 KiB, and at this rate every packet is
-//     a short one that ends its transfer when the latency timer runs out.
-// The buffer (kBufferBytes by default) holds ~9 s of stream, for a viewer that was held up;
-// bytes that find it full are dropped, counted and reported on stderr once per episode.
+// Figures (full speed: 64-byte packets with 62 bytes of payload; the stream ~110 KB/s, a packet
+// every ~0.56 ms): a transfer of kPacketsPerTransfer packets completes within ~4.5 ms, or at the
+// chip's 2 ms latency timer; kTransfers queued keep the chip drained through ~140 ms of the event
+// thread held up (seven, ~30 ms, are too few on a busy machine); kBufferBytes holds ~9 s of stream.
+// Bytes that find the buffer full are dropped, counted and reported on stderr once per episode.
 #pragma once
 #include <sys/time.h>
 
@@ -63,7 +54,16 @@ class BulkInStream {
   static constexpr uint32_t kBufferBytes = 1u << 20;
   // The chip starts every packet with its two modem-status bytes.
   static constexpr unsigned int kStatusBytes = 2;
+  // An idle chip answers every latency period, so a transfer that brings nothing for this long
+  // has a chip that no longer answers; it comes back with what it holds and is queued again.
+  static constexpr unsigned int kTransferTimeoutMs = 1000;
+  // How long stop() waits for its cancelled transfers, beyond their time-out. Transfers still out
+  // then are left to libusb, which frees them if they ever come back.
+  static constexpr unsigned int kStopWaitMs = kTransferTimeoutMs + 500;
+  // An event loop that keeps failing for this long is given up, with the stream failed.
+  static constexpr unsigned int kEventFailureLimitMs = 1000;
 
+  // A buffer of 0 bytes gets the default size.
   explicit BulkInStream(const UsbFunctions& usb, uint32_t bufferBytes = kBufferBytes);
   BulkInStream(const BulkInStream&) = delete;
   BulkInStream& operator=(const BulkInStream&) = delete;
@@ -72,8 +72,9 @@ class BulkInStream {
   // Queues the transfers and starts the thread. Returns 0, or libusb's error when a transfer
   // could not be queued; then nothing is left queued and no thread runs.
   int start(const UsbEndpoint& endpoint);
-  // Cancels the transfers and returns once every one has come back and the thread has ended.
-  // What the buffer holds stays there for the next reads.
+  // Cancels the transfers and returns once every one has come back, or kStopWaitMs have passed,
+  // and the thread has ended. What the buffer holds, and what the cancelled transfers brought,
+  // stays there for the next reads.
   void stop();
   void discardBuffered();
   bool isStarted() const { return started_; }
@@ -94,15 +95,20 @@ class BulkInStream {
     libusb_transfer* transfer = nullptr;
     std::vector<unsigned char> bytes;
     bool queued = false;
+    bool cancelled = false;  // asked once: a second cancel of the same transfer would be noise
   };
 
   static void onTransferDone(libusb_transfer* transfer);
+  static void onAbandonedTransferDone(libusb_transfer* transfer);
   void finish(Slot& slot);
-  void takePayload(const unsigned char* bytes, int length);
+  void storePayload(const unsigned char* bytes, int length);
   void push(const unsigned char* bytes, uint32_t length);
   uint32_t take(uint8_t* buffer, uint32_t count);
   void cancelQueued();
+  void cancelQueuedLocked();
+  void failLocked(int error);
   void handleEventsUntilNoneQueued();
+  void abandonQueued();
   void freeTransfers();
   void reportDropped(uint64_t bytes);
 
@@ -117,6 +123,8 @@ class BulkInStream {
   std::condition_variable arrived_;
   int queued_ = 0;
   bool stopping_ = false;
+  bool giveUp_ = false;       // the event thread is to end with transfers still out
+  bool eventsEnded_ = false;  // the event thread has ended
   int error_ = 0;  // libusb's code for the first failed transfer
   std::vector<uint8_t> buffer_;
   uint32_t head_ = 0;  // where the oldest buffered byte is

@@ -22,6 +22,7 @@ constexpr FT_STATUS FT_DEVICE_NOT_FOUND = 2;
 constexpr FT_STATUS FT_DEVICE_NOT_OPENED = 3;
 constexpr FT_STATUS FT_IO_ERROR = 4;
 
+constexpr uint32_t FT_OPEN_BY_SERIAL_NUMBER = 1;
 constexpr uint32_t FT_OPEN_BY_DESCRIPTION = 2;
 
 // The library's export ordinals.

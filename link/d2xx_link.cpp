@@ -9,7 +9,9 @@ OpenResult D2xxLink::open(uint32_t readSize) {
   if (d2xx_.openEx == nullptr) return fail(OpenResult::LibraryMissing, FT_OK);
   close();  // a handle overwritten while open would stay open for good
   FT_HANDLE handle = nullptr;
-  FT_STATUS status = d2xx_.openEx(const_cast<char*>(kDeviceDescription), FT_OPEN_BY_DESCRIPTION, &handle);
+  FT_STATUS status = serial_.empty()
+                         ? d2xx_.openEx(const_cast<char*>(kDeviceDescription), FT_OPEN_BY_DESCRIPTION, &handle)
+                         : d2xx_.openEx(const_cast<char*>(serial_.c_str()), FT_OPEN_BY_SERIAL_NUMBER, &handle);
   if (status != FT_OK) return fail(OpenResult::DeviceNotFound, status);
   handle_ = handle;
   // Mask 0, mode 0: the chip's plain mode, in which it passes the capture stream through.

@@ -7,6 +7,8 @@
 //   read:   FT_Read of the read size.
 // A table without functions (a library that did not load) fails every open.
 #pragma once
+#include <string>
+
 #include "d2xx.h"
 #include "device_link.h"
 
@@ -25,6 +27,10 @@ class D2xxLink final : public DeviceLink {
   void close() override;
   ReadResult read(uint8_t* buffer, uint32_t count, uint32_t& received) override;
 
+  // The device the next open takes: the one with this USB serial number, or, when empty, the one
+  // described "KESTRAVU".
+  void chooseSerial(const std::string& serial) { serial_ = serial; }
+
   // The status of the driver call that ended the last open or read.
   FT_STATUS lastStatus() const { return lastStatus_; }
   bool isOpen() const { return handle_ != nullptr; }
@@ -35,4 +41,5 @@ class D2xxLink final : public DeviceLink {
   D2xxFunctions d2xx_;
   FT_HANDLE handle_ = nullptr;  // the open device, null while closed
   FT_STATUS lastStatus_ = FT_OK;
+  std::string serial_;
 };

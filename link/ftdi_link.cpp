@@ -44,19 +44,22 @@ OpenResult FtdiLink::fail(OpenResult result, int error) {
 }
 
 // Vendor and product 0 ask for FTDI's vendor id with each of its default product ids, so the
-// device is found whichever chip it is built on. The product string is read by opening the
-// device, which fails for a device in use or without permission; such a device is passed over
-// rather than ending the search.
+// device is found whichever chip it is built on. The strings are read by opening the device,
+// which fails for a device in use or without permission; such a device is passed over rather
+// than ending the search.
 bool FtdiLink::openFirstMatchingDevice() {
   ftdi_device_list* devices = nullptr;
   int found = ftdi_.findAll(context_, &devices, 0, 0);
   lastError_ = found < 0 ? found : 0;
   for (ftdi_device_list* entry = found > 0 ? devices : nullptr; entry != nullptr; entry = entry->next) {
     char product[128] = {};
-    int error = ftdi_.getStrings(context_, entry->dev, nullptr, 0, product, sizeof product, nullptr, 0);
+    char serial[128] = {};
+    int error = ftdi_.getStrings(context_, entry->dev, nullptr, 0, product, sizeof product, serial, sizeof serial);
     product[sizeof product - 1] = '\0';
+    serial[sizeof serial - 1] = '\0';
     if (error < 0) lastError_ = error;
     if (error < 0 || std::strcmp(product, kProductString) != 0) continue;
+    if (!serial_.empty() && serial_ != serial) continue;
     error = ftdi_.openDevice(context_, entry->dev);
     if (error < 0) {
       lastError_ = error;
@@ -67,6 +70,25 @@ bool FtdiLink::openFirstMatchingDevice() {
   }
   if (devices != nullptr) ftdi_.freeList(&devices);
   return deviceOpen_;
+}
+
+std::vector<std::string> FtdiLink::attachedSerials() {
+  std::vector<std::string> serials;
+  ftdi_context* context = ftdi_.newContext();
+  if (context == nullptr) return serials;
+  ftdi_device_list* devices = nullptr;
+  const int found = ftdi_.findAll(context, &devices, 0, 0);
+  for (ftdi_device_list* entry = found > 0 ? devices : nullptr; entry != nullptr; entry = entry->next) {
+    char product[128] = {};
+    char serial[128] = {};
+    if (ftdi_.getStrings(context, entry->dev, nullptr, 0, product, sizeof product, serial, sizeof serial) < 0) continue;
+    product[sizeof product - 1] = '\0';
+    serial[sizeof serial - 1] = '\0';
+    if (std::strcmp(product, kProductString) == 0) serials.emplace_back(serial);
+  }
+  if (devices != nullptr) ftdi_.freeList(&devices);
+  ftdi_.freeContext(context);
+  return serials;
 }
 
 OpenResult FtdiLink::open(uint32_t) {
@@ -80,10 +102,11 @@ OpenResult FtdiLink::openAndStream() {
   int error = ftdi_.setBitMode(context_, 0, BITMODE_RESET);
   if (error < 0) return fail(OpenResult::ResetModeFailed, error);
   error = ftdi_.setLatencyTimer(context_, kLatencyTimerMs);
-  if (error < 0) return fail(OpenResult::TimeoutsFailed, error);
+  if (error < 0) return fail(OpenResult::LatencyTimerFailed, error);
   error = stream_.start(ftdi_.inEndpoint(context_));
-  if (error < 0) return fail(OpenResult::TransferSizeFailed, error);
-  return fail(OpenResult::Opened, 0);
+  if (error < 0) return fail(OpenResult::StreamFailed, error);
+  lastError_ = 0;
+  return OpenResult::Opened;
 }
 
 // The read size does not concern the transfers, so a flowing stream is left alone: closing

@@ -1,28 +1,12 @@
 // The device link over libftdi1, for Linux without the vendor's D2XX library. libftdi1 is
-// reached through a table of the few functions the link calls, and libusb (for the stream) through
-// another, so that tests can script them.
-//   open:   ftdi_usb_find_all over FTDI's default product ids, then the first listed device
-//           whose USB product string is "KESTRAVU" and that opens (devices whose strings
-//           cannot be read or that cannot be opened are passed over); ftdi_set_bitmode(0,
-//           reset); the latency timer; then the bulk IN stream starts (BulkInStream). A failure
-//           after the device opened ends the sequence and leaves it open. Results:
-//             no context, no list, no such device, none opens -> DeviceNotFound
-//             ftdi_set_bitmode                                -> ResetModeFailed
-//             ftdi_set_latency_timer                          -> TimeoutsFailed
-//             queueing the stream's transfers                 -> TransferSizeFailed
-//           The read size only says how much each read asks for: the USB transfers are the
-//           stream's own, sized for the bus rather than for the viewer's reads.
-//   reopen: nothing while the stream flows (the read size does not concern it); otherwise
-//           stops the stream and closes, then opens again. Bytes the stream had buffered are
-//           kept and served first.
-//   close:  stops the stream, closes the device and drops what was buffered.
-//   read:   takes from the stream's buffer until the count has arrived or the read time-out
-//           has passed. A failed transfer (unplugged) fails the read after the bytes that came
-//           before it.
-// A libftdi1 context has no locks: it is used on the link's owner's thread only, never while
-// the stream's thread runs.
+// reached through a table of the few functions the link calls, and libusb (for the stream)
+// through another, so that tests can script them. The stream's transfers are sized for the bus,
+// not for the viewer's reads, so the read size concerns nothing here. A libftdi1 context has no
+// locks: it is used on the link's owner's thread only, never while the stream's thread runs.
 #pragma once
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "bulk_in_stream.h"
 #include "clock.h"
@@ -71,6 +55,14 @@ class FtdiLink final : public DeviceLink {
   void close() override;
   ReadResult read(uint8_t* buffer, uint32_t count, uint32_t& received) override;
 
+  // The device the next open takes: the KESTRAVU device with this USB serial number, or, when
+  // empty, the first KESTRAVU device that opens.
+  void chooseSerial(const std::string& serial) { serial_ = serial; }
+  // The serial numbers of the attached KESTRAVU devices whose strings can be read, in the bus's
+  // order. Read through a context of its own: libftdi1 reads a listed device's strings through
+  // the context's open device, when it has one.
+  std::vector<std::string> attachedSerials();
+
   // libftdi1's code from the call that ended the last open or read; 0 when it succeeded.
   int lastError() const { return lastError_; }
   bool isOpen() const { return deviceOpen_; }
@@ -88,4 +80,5 @@ class FtdiLink final : public DeviceLink {
   ftdi_context* context_ = nullptr;  // made at the first open, kept until destruction
   bool deviceOpen_ = false;
   int lastError_ = 0;
+  std::string serial_;
 };

@@ -18,11 +18,17 @@ for word in $(/bin/busybox cat /proc/cmdline); do
 done
 options=trans=virtio,version=9p2000.L,msize=262144
 /bin/busybox mount -t 9p -o $options,ro,cache=loose hostroot /root
-/bin/busybox mount -t 9p -o $options build "/root$build"
+# The checkout may lie in the temporary or the run folder, which get a tmpfs of their own: it is
+# held aside first and put back in place on top of them, and the build folder over it.
+/bin/busybox mkdir -p /checkout
+/bin/busybox mount --bind "/root${build%/build}" /checkout
 for folder in proc sys dev; do /bin/busybox mount --move "/$folder" "/root/$folder"; done
 /bin/busybox mkdir -p /root/dev/shm
 /bin/busybox ln -s /proc/self/fd /root/dev/fd
 for folder in tmp run dev/shm; do /bin/busybox mount -t tmpfs tmpfs "/root/$folder"; done
+/bin/busybox mkdir -p "/root${build%/build}"
+/bin/busybox mount --move /checkout "/root${build%/build}"
+/bin/busybox mount -t 9p -o $options build "/root$build"
 # The program that runs the command stays in the new root, so that it can power off after it.
 exec /bin/busybox switch_root /root /bin/sh -c '
   export PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin HOME=/tmp LANG=C.UTF-8

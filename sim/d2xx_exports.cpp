@@ -1,6 +1,6 @@
-// The six functions under the driver library's own names, as the stand-in library exports them:
-// FTD2XX.def gives them their ordinals on Windows, libftd2xx.map keeps everything else hidden
-// elsewhere.
+// The driver functions under the library's own names, as the stand-in library exports them:
+// FTD2XX.def gives the six the Windows program takes their ordinals (and exports nothing else),
+// libftd2xx.map keeps everything else hidden elsewhere.
 #include "sim_link.h"
 
 extern "C" {
@@ -26,5 +26,16 @@ FT_STATUS D2XX_CALL FT_Read(FT_HANDLE handle, void* buffer, uint32_t count, uint
 }
 
 FT_STATUS D2XX_CALL FT_Close(FT_HANDLE handle) { return SimDevice::d2xxFunctions().close(handle); }
+
+// The device list, which only the Linux program reads.
+FT_STATUS D2XX_CALL FT_CreateDeviceInfoList(uint32_t* count) {
+  return SimDevice::d2xxListFunctions().createDeviceInfoList(count);
+}
+
+FT_STATUS D2XX_CALL FT_GetDeviceInfoDetail(uint32_t index, uint32_t* flags, uint32_t* type, uint32_t* id,
+                                           uint32_t* location, void* serial, void* description, FT_HANDLE* handle) {
+  return SimDevice::d2xxListFunctions().getDeviceInfoDetail(index, flags, type, id, location, serial, description,
+                                                            handle);
+}
 
 }

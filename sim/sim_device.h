@@ -11,6 +11,8 @@
 //   KESTRAVU_SIM_FAIL_AFTER=N  after N bytes every read fails, as when the device is unplugged
 //   KESTRAVU_SIM_OPENS=N       only the first N opens succeed; later ones find no device, as
 //                              when it is unplugged while closed (checked at every open)
+//   KESTRAVU_SIM_SERIAL=TEXT   the device's USB serial number (KVSIM001), which opens it too and
+//                              which the device list gives
 //   KESTRAVU_SIM_LOG=PATH      append one line per driver call, flushed at once:
 //     FT_OpenEx description=KESTRAVU flags=2 -> 0 handle=1
 //     FT_SetBitMode handle=1 mask=0 mode=0 -> 0
@@ -18,6 +20,8 @@
 //     FT_SetTimeouts handle=1 read=3000 write=3000 -> 0
 //     FT_Read handle=1 count=32 -> 0 received=32
 //     FT_Close handle=1 -> 0
+//     FT_CreateDeviceInfoList -> 0 count=1
+//     FT_GetDeviceInfoDetail index=0 -> 0 serial=KVSIM001 description=KESTRAVU
 // An empty variable counts as unset. Statuses: 1 handle not open, 2 no such device, 3 device in
 // use or its stream file unreadable, 4 device gone. A read waits for its count until the read
 // time-out (none until one is set). Used from one thread at a time, like the program it serves.

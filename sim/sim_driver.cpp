@@ -1,4 +1,4 @@
-// The six driver functions of the simulated device, each logged with its arguments and status.
+// The driver functions of the simulated device, each logged with its arguments and status.
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
@@ -31,12 +31,23 @@ uint32_t handleNumber(FT_HANDLE handle) { return static_cast<uint32_t>(reinterpr
 
 bool isOpen(FT_HANDLE handle) { return device.openHandle != 0 && handleNumber(handle) == device.openHandle; }
 
+const char* serialNumber() {
+  const char* serial = setting("KESTRAVU_SIM_SERIAL");
+  return serial != nullptr ? serial : kDefaultSerial;
+}
+
+// By its description or by its serial number.
+bool named(const void* searchArgument, uint32_t flags) {
+  if (searchArgument == nullptr) return false;
+  const char* name = static_cast<const char*>(searchArgument);
+  if (flags == FT_OPEN_BY_DESCRIPTION) return std::strcmp(name, "KESTRAVU") == 0;
+  return flags == FT_OPEN_BY_SERIAL_NUMBER && std::strcmp(name, serialNumber()) == 0;
+}
+
 FT_STATUS openStatus(void* searchArgument, uint32_t flags, FT_HANDLE* handle) {
   if (flagSet("KESTRAVU_SIM_ABSENT") || opensUsedUp()) return FT_DEVICE_NOT_FOUND;
   if (handle == nullptr) return kInvalidParameter;
-  if (flags != FT_OPEN_BY_DESCRIPTION || searchArgument == nullptr ||
-      std::strcmp(static_cast<const char*>(searchArgument), "KESTRAVU") != 0)
-    return FT_DEVICE_NOT_FOUND;
+  if (!named(searchArgument, flags)) return FT_DEVICE_NOT_FOUND;
   if (device.openHandle != 0) return FT_DEVICE_NOT_OPENED;  // one program at a time
   if (!device.pluggedIn && !plugIn()) return FT_DEVICE_NOT_OPENED;
   device.openHandle = ++device.handlesIssued;
@@ -111,8 +122,38 @@ FT_STATUS D2XX_CALL close(FT_HANDLE handle) {
 
 constexpr D2xxFunctions kFunctions{openEx, setBitMode, setUSBParameters, setTimeouts, read, close};
 
+uint32_t attachedCount() { return flagSet("KESTRAVU_SIM_ABSENT") ? 0 : 1; }
+
+FT_STATUS D2XX_CALL createDeviceInfoList(uint32_t* count) {
+  if (count == nullptr) return kInvalidParameter;
+  *count = attachedCount();
+  logLine("FT_CreateDeviceInfoList -> 0 count=%u", *count);
+  return FT_OK;
+}
+
+// An FT232R (type 5, id 0x04036001) with the open handle, if any.
+FT_STATUS D2XX_CALL getDeviceInfoDetail(uint32_t index, uint32_t* flags, uint32_t* type, uint32_t* id,
+                                        uint32_t* location, void* serial, void* description, FT_HANDLE* handle) {
+  if (index >= attachedCount()) {
+    logLine("FT_GetDeviceInfoDetail index=%u -> %u", index, FT_DEVICE_NOT_FOUND);
+    return FT_DEVICE_NOT_FOUND;
+  }
+  if (flags != nullptr) *flags = device.openHandle != 0 ? 1 : 0;
+  if (type != nullptr) *type = 5;
+  if (id != nullptr) *id = 0x04036001;
+  if (location != nullptr) *location = 0x11;
+  if (serial != nullptr) std::snprintf(static_cast<char*>(serial), kD2xxSerialBytes, "%s", serialNumber());
+  if (description != nullptr) std::snprintf(static_cast<char*>(description), kD2xxDescriptionBytes, "KESTRAVU");
+  if (handle != nullptr) *handle = reinterpret_cast<FT_HANDLE>(static_cast<uintptr_t>(device.openHandle));
+  logLine("FT_GetDeviceInfoDetail index=%u -> 0 serial=%s description=KESTRAVU", index, serialNumber());
+  return FT_OK;
+}
+
+constexpr D2xxListFunctions kListFunctions{createDeviceInfoList, getDeviceInfoDetail};
+
 }  // namespace
 
 const D2xxFunctions& d2xxFunctions() { return kFunctions; }
+const D2xxListFunctions& d2xxListFunctions() { return kListFunctions; }
 
 }  // namespace SimDevice

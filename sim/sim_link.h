@@ -4,9 +4,14 @@
 // (sim_device.h), and like a driver library's device there is one per process.
 #pragma once
 #include "d2xx.h"
+#include "d2xx_devices.h"
 
 namespace SimDevice {
 
+constexpr char kDefaultSerial[] = "KVSIM001";
+
 const D2xxFunctions& d2xxFunctions();
+// The library's device list, which holds this one device while it is attached.
+const D2xxListFunctions& d2xxListFunctions();
 
 }  // namespace SimDevice

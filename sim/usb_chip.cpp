@@ -185,6 +185,14 @@ void UsbChip::purge() {
   reading_ = false;
 }
 
+void UsbChip::powerCycle() {
+  pending_.clear();
+  finished_.clear();
+  purge();
+  latencyMs_ = 16;
+  bitMode_ = 0;
+}
+
 namespace {
 
 enum Request : uint8_t {

@@ -73,6 +73,10 @@ class UsbChip {
   // The chip's vendor requests; false for one it does not know, which the caller stalls.
   // `reply` gets the data of an IN request.
   bool vendorRequest(uint8_t request, uint16_t value, uint16_t index, std::vector<uint8_t>& reply);
+  // The chip loses power, unplugged or plugged in again: what it held and the transfers the host
+  // had asked for are gone, and its latency timer and bit mode are back at their defaults. The
+  // stream goes on arriving, lost while nobody reads it.
+  void powerCycle();
   // Writes the closing figures into the log: what went out and what was dropped.
   void logTotals();
 

@@ -2,7 +2,8 @@
 // host controller (vhci-hcd), so that the kernel, its drivers, libusb and libftdi1 see a real
 // USB device. The program makes a socket pair, hands one end to vhci through its sysfs attach
 // file (no network, no USB/IP tools), serves the device on the other end and unplugs it when
-// told or when it ends. Run as root, with vhci-hcd loaded.
+// told or when it ends; told so, it plugs the same chip in again after a while. Several can run
+// at once, each on a port of its own. Run as root, with vhci-hcd loaded.
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -34,16 +35,23 @@ constexpr const char* kUsage =
     "  --stop-at S       the stream stops after S seconds; the device stays\n"
     "  --stall-at S      bulk IN stalls after S seconds\n"
     "  --unplug-at S     unplugged after S seconds (or at SIGUSR1)\n"
+    "  --replug-after S  after an unplug, plugged in again S seconds later (or at\n"
+    "                    SIGUSR2), as the same device; the stream goes on meanwhile\n"
     "  --log FILE        requests, drops and figures, one line each (stderr)\n"
     "  --sent FILE       the stream bytes that went out to the host, in order\n";
 
-volatile std::sig_atomic_t stopRequested = 0, unplugRequested = 0;
+volatile std::sig_atomic_t stopRequested = 0;
+volatile std::sig_atomic_t unplugRequested = 0;
+volatile std::sig_atomic_t replugRequested = 0;
+// Another usb-chip may take the port found free first.
+constexpr int kAttachTries = 10;
 
 struct Options {
   DeviceIdentity identity;
   StreamSource source;
   UsbChip::Config chip;
   double unplugAt = -1;
+  double replugAfter = -1;
   std::string logPath, sentPath;
 };
 
@@ -76,6 +84,7 @@ bool parse(int argc, char** argv, Options& options) {
     else if (name == "--stop-at") options.chip.stopAt = seconds(number);
     else if (name == "--stall-at") options.chip.stallAt = seconds(number);
     else if (name == "--unplug-at") options.unplugAt = number;
+    else if (name == "--replug-after") options.replugAfter = number;
     else return false;
   }
   // Unset (0), they follow the chip: an FT232R at full speed, an FT232H at high speed.
@@ -125,41 +134,84 @@ int waitMs(const UsbChip& chip, UsbChip::Time::time_point start, double unplugAt
   return wait;
 }
 
-int serve(const Options& options, StreamSource& source, FILE* log, FILE* sent) {
-  int pair[2];
-  if (socketpair(AF_UNIX, SOCK_STREAM, 0, pair) != 0) return std::perror("usb-chip: socketpair"), 1;
-  const int port = freePort();
-  const uint32_t deviceId = 1u << 16 | static_cast<uint32_t>(port + 2);
+// Hands one end of a new socket pair to vhci on a free port; returns the other end, or -1.
+int attach(const Options& options, int& port, FILE* log) {
   const int speed = options.identity.highSpeed ? 3 : 2;
-  const auto start = UsbChip::Time::now();
-  if (port < 0 || !writeSysfs("attach", std::to_string(port) + " " + std::to_string(pair[1]) + " " +
-                                            std::to_string(deviceId) + " " + std::to_string(speed))) {
-    std::fprintf(stderr, "usb-chip: no free port to attach to (is vhci-hcd loaded?)\n");
-    return 1;
+  for (int attempt = 0; attempt < kAttachTries; ++attempt) {
+    int pair[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM, 0, pair) != 0) {
+      std::perror("usb-chip: socketpair");
+      return -1;
+    }
+    port = freePort();
+    const uint32_t deviceId = 1u << 16 | static_cast<uint32_t>(port + 2);
+    const bool attached = port >= 0 && writeSysfs("attach", std::to_string(port) + " " + std::to_string(pair[1]) + " " +
+                                                                std::to_string(deviceId) + " " + std::to_string(speed));
+    ::close(pair[1]);  // once attached, the kernel holds its own reference
+    if (attached) {
+      std::fprintf(log, "attached port=%d product=%s serial=%s buffer=%u at %.3f\n", port,
+                   options.identity.product.c_str(), options.identity.serial.c_str(), options.chip.bufferBytes,
+                   wallClock());
+      return pair[0];
+    }
+    ::close(pair[0]);
+    usleep(50000);
   }
-  ::close(pair[1]);  // the kernel holds its own reference
-  std::fprintf(log, "attached port=%d product=%s buffer=%u rate=%u bytes/s\n", port, options.identity.product.c_str(),
-               options.chip.bufferBytes, source.bytesPerSecond);
-  UsbChip chip(source, options.chip, start, log, sent);
-  UsbipDevice device(pair[0], options.identity, chip, log);
-  bool attached = true;
-  while (attached && !stopRequested) {
-    if (unplugRequested || (options.unplugAt >= 0 && UsbChip::Time::now() >= start + seconds(options.unplugAt)))
-      break;
-    pollfd ready{pair[0], POLLIN, 0};
-    const int polled = poll(&ready, 1, waitMs(chip, start, options.unplugAt));
+  std::fprintf(stderr, "usb-chip: no free port to attach to (is vhci-hcd loaded?)\n");
+  return -1;
+}
+
+// Serves the host until it lets go, an unplug is asked for or the program is to end; true when
+// it is still attached (and to be unplugged).
+bool serveAttached(int socket, const Options& options, double unplugAt, UsbChip& chip,
+                   UsbChip::Time::time_point start, FILE* log) {
+  UsbipDevice device(socket, options.identity, chip, log);
+  while (!stopRequested) {
+    if (unplugRequested || (unplugAt >= 0 && UsbChip::Time::now() >= start + seconds(unplugAt))) return true;
+    pollfd ready{socket, POLLIN, 0};
+    const int polled = poll(&ready, 1, waitMs(chip, start, unplugAt));
     chip.advanceTo(UsbChip::Time::now());
-    attached = device.sendFinished();
-    if (attached && polled > 0) attached = device.serveCommand();
+    if (!device.sendFinished()) return false;
+    if (polled > 0 && !device.serveCommand()) return false;
   }
-  if (attached) {
-    writeSysfs("detach", std::to_string(port));
-    std::fprintf(log, "unplugged at %.3f\n", wallClock());
-  } else {
-    std::fprintf(log, "the host let go\n");
+  return true;
+}
+
+// Unplugged, the stream goes on arriving, into a chip without power: caught up with at once when
+// it is plugged in again, and lost.
+void waitUnplugged(const Options& options, UsbChip& chip) {
+  const auto replugAt = UsbChip::Time::now() + seconds(options.replugAfter);
+  while (!stopRequested && !replugRequested && UsbChip::Time::now() < replugAt) usleep(10000);
+  chip.advanceTo(UsbChip::Time::now());
+  chip.powerCycle();
+}
+
+int serve(const Options& options, StreamSource& source, FILE* log, FILE* sent) {
+  const auto start = UsbChip::Time::now();
+  UsbChip chip(source, options.chip, start, log, sent);
+  std::fprintf(log, "rate=%u bytes/s\n", source.bytesPerSecond);
+  double unplugAt = options.unplugAt;  // the first plug's
+  for (;;) {
+    int port = -1;
+    const int socket = attach(options, port, log);
+    if (socket < 0) return 1;
+    const bool attached = serveAttached(socket, options, unplugAt, chip, start, log);
+    unplugAt = -1;
+    if (attached) {
+      writeSysfs("detach", std::to_string(port));
+      std::fprintf(log, "unplugged at %.3f\n", wallClock());
+    } else {
+      std::fprintf(log, "the host let go\n");
+    }
+    ::close(socket);
+    chip.powerCycle();
+    unplugRequested = 0;
+    replugRequested = 0;
+    if (!attached || stopRequested || options.replugAfter < 0) break;
+    waitUnplugged(options, chip);
+    if (stopRequested) break;
   }
   chip.logTotals();
-  ::close(pair[0]);
   return 0;
 }
 
@@ -167,13 +219,21 @@ int serve(const Options& options, StreamSource& source, FILE* log, FILE* sent) {
 
 int main(int argc, char** argv) {
   Options options;
-  if (!parse(argc, argv, options)) return std::fputs(kUsage, stderr), 2;
+  if (!parse(argc, argv, options)) {
+    std::fputs(kUsage, stderr);
+    return 2;
+  }
   std::string error;
-  if (!options.source.load(error)) return std::fprintf(stderr, "usb-chip: %s\n", error.c_str()), 2;
+  if (!options.source.load(error)) {
+    std::fprintf(stderr, "usb-chip: %s\n", error.c_str());
+    return 2;
+  }
   FILE* log = options.logPath.empty() ? stderr : std::fopen(options.logPath.c_str(), "a");
   FILE* sent = options.sentPath.empty() ? nullptr : std::fopen(options.sentPath.c_str(), "wb");
-  if (log == nullptr || (!options.sentPath.empty() && sent == nullptr))
-    return std::perror("usb-chip: log"), 2;
+  if (log == nullptr || (!options.sentPath.empty() && sent == nullptr)) {
+    std::perror("usb-chip: log");
+    return 2;
+  }
   setvbuf(log, nullptr, _IOLBF, 0);
   struct sigaction onStop {};
   onStop.sa_handler = [](int) { stopRequested = 1; };
@@ -182,6 +242,9 @@ int main(int argc, char** argv) {
   struct sigaction onUnplug {};
   onUnplug.sa_handler = [](int) { unplugRequested = 1; };
   sigaction(SIGUSR1, &onUnplug, nullptr);
+  struct sigaction onReplug {};
+  onReplug.sa_handler = [](int) { replugRequested = 1; };
+  sigaction(SIGUSR2, &onReplug, nullptr);
   const int status = serve(options, options.source, log, sent);
   if (sent != nullptr) std::fclose(sent);
   return status;

@@ -36,6 +36,15 @@ std::vector<uint8_t> counting(int size, int first = 0) {
 
 ScriptedFtdi::Completion data(const std::vector<uint8_t>& payload) { return {0, packets(payload)}; }
 
+// The next `count` bytes through the reader are first, first + 1, ...
+void expectCounting(StreamReader& reader, int first, int count) {
+  uint8_t byte = 0;
+  for (int i = first; i < first + count; ++i) {
+    ASSERT_EQ(reader.nextByte(byte), 0) << "byte " << i;
+    ASSERT_EQ(byte, static_cast<uint8_t>(i));
+  }
+}
+
 // One KESTRAVU device on an FT232R, open, its stream running.
 class FtdiLinkTest : public ::testing::Test {
  protected:
@@ -93,6 +102,29 @@ TEST_F(FtdiLinkTest, PassesOverDevicesThatCannotBeReadOrOpenedAndFailsWhenNoneIs
   EXPECT_EQ(link.lastError(), -3);
 }
 
+// The list reads the strings through a context of its own, so an open device does not stand in
+// for the listed ones.
+TEST_F(FtdiLinkTest, ListsTheKestravuDevicesBySerialNumberAndOpensTheChosenOne) {
+  script.devices = {{0x6001, "FT232R USB UART", 0, 0, 64, "A100"},
+                    {0x6001, "KESTRAVU", 0, 0, 64, "KV1"},
+                    {0x6010, "KESTRAVU", -4, 0, 64, "KV3"},
+                    {0x6014, "KESTRAVU", 0, 0, 512, "KV2"}};
+  link.chooseSerial("KV2");
+  ASSERT_EQ(link.open(32), OpenResult::Opened);
+  EXPECT_EQ(script.openDevice, 3);
+  script.calls.clear();
+  EXPECT_EQ(link.attachedSerials(), (std::vector<std::string>{"KV1", "KV2"}));
+  EXPECT_EQ(script.calls.front(), "ftdi_new");
+  EXPECT_EQ(script.calls.back(), "ftdi_free");
+  EXPECT_EQ(script.openDevice, 3);
+
+  link.chooseSerial("KV3");
+  EXPECT_EQ(link.open(32), OpenResult::DeviceNotFound);
+  link.chooseSerial("");
+  ASSERT_EQ(link.open(32), OpenResult::Opened);
+  EXPECT_EQ(script.openDevice, 1);
+}
+
 TEST_F(FtdiLinkTest, AConfigurationFailureHasItsOwnResultAndTheDeviceStaysOpenUntilClosed) {
   struct Step {
     int ScriptedFtdi::Script::*error;
@@ -100,8 +132,8 @@ TEST_F(FtdiLinkTest, AConfigurationFailureHasItsOwnResultAndTheDeviceStaysOpenUn
     int cancels;  // of the transfers queued before the one that failed
   };
   const Step steps[] = {{&ScriptedFtdi::Script::bitModeError, OpenResult::ResetModeFailed, 0},
-                        {&ScriptedFtdi::Script::latencyError, OpenResult::TimeoutsFailed, 0},
-                        {&ScriptedFtdi::Script::submitError, OpenResult::TransferSizeFailed, 2}};
+                        {&ScriptedFtdi::Script::latencyError, OpenResult::LatencyTimerFailed, 0},
+                        {&ScriptedFtdi::Script::submitError, OpenResult::StreamFailed, 2}};
   for (size_t failing = 0; failing < 3; ++failing) {
     SCOPED_TRACE("failing step " + std::to_string(failing));
     ScriptedFtdi::reset();
@@ -135,6 +167,9 @@ TEST_F(FtdiLinkTest, AReopenLeavesAFlowingStreamAloneAndOpensAfreshAfterAFailure
   EXPECT_EQ(script.calls, Calls{});
   EXPECT_EQ(script.cancels, 0);
 
+  // A cancelled transfer may bring bytes back: they are kept too. Each transfer is cancelled
+  // once, whether it came back before the stop or during it.
+  script.cancelledBytes = packets(counting(3, 30));
   ScriptedFtdi::complete({data(counting(5, 25)), {LIBUSB_TRANSFER_STALL, {}}});
   ScriptedFtdi::settle();
   script.devices[0].openError = -4;  // unplugged in between
@@ -144,11 +179,8 @@ TEST_F(FtdiLinkTest, AReopenLeavesAFlowingStreamAloneAndOpensAfreshAfterAFailure
   EXPECT_EQ(script.cancels, BulkInStream::kTransfers - 1);
   EXPECT_EQ(script.transfersAtClose, 0);
   StreamReader reader(link);
+  expectCounting(reader, 25, 8);
   uint8_t byte = 0;
-  for (int i = 25; i < 30; ++i) {
-    ASSERT_EQ(reader.nextByte(byte), 0);
-    EXPECT_EQ(byte, i);
-  }
   EXPECT_EQ(reader.nextByte(byte), 1);
   EXPECT_EQ(reader.lastRefill(), ReadResult::NotOpen);
 }
@@ -182,11 +214,8 @@ TEST_F(FtdiLinkTest, ReadEndsAtTheDeadlineWithWhatCameAndTheReaderServesItThenFa
   script.completions = {data(counting(10))};
   openOneDevice();
   StreamReader reader(link);
+  expectCounting(reader, 0, 10);
   uint8_t byte = 0;
-  for (int i = 0; i < 10; ++i) {
-    ASSERT_EQ(reader.nextByte(byte), 0);
-    EXPECT_EQ(byte, i);
-  }
   EXPECT_GE(script.clock.milliseconds() - start, DeviceLink::kReadTimeoutMs);
 
   EXPECT_EQ(reader.nextByte(byte), 1);
@@ -218,17 +247,21 @@ TEST_F(FtdiLinkTest, BytesThatFindTheBufferFullAreDroppedCountedAndReportedOnceP
             "kestravu: the device's stream came faster than it was read; 86 bytes were dropped\n"
             "kestravu: the device's stream came faster than it was read; 24 bytes were dropped\n");
   EXPECT_EQ(small.stream().droppedBytes(), 110u);
+
+  // No buffer at all is taken as the default size.
+  FtdiLink unsized(script.clock, ScriptedFtdi::functions(), ScriptedFtdi::usbFunctions(), 0);
+  script.completions = {data(counting(62))};
+  ASSERT_EQ(unsized.open(32), OpenResult::Opened);
+  ASSERT_EQ(unsized.read(buffer, 62, received), ReadResult::BytesArrived);
+  EXPECT_EQ(std::vector<uint8_t>(buffer, buffer + received), counting(62));
 }
 
 TEST_F(FtdiLinkTest, UnpluggingFailsTheReadAfterTheBytesThatCameBeforeAndCancelsTheOtherTransfers) {
   script.completions = {data(counting(40)), {LIBUSB_TRANSFER_NO_DEVICE, {}}};
   openOneDevice();
   StreamReader reader(link);
+  expectCounting(reader, 0, 40);
   uint8_t byte = 0;
-  for (int i = 0; i < 40; ++i) {
-    ASSERT_EQ(reader.nextByte(byte), 0);
-    EXPECT_EQ(byte, i);
-  }
   EXPECT_EQ(reader.nextByte(byte), 1);
   EXPECT_EQ(reader.lastRefill(), ReadResult::ReadFailed);
   EXPECT_EQ(link.lastError(), LIBUSB_ERROR_NO_DEVICE);
@@ -236,6 +269,31 @@ TEST_F(FtdiLinkTest, UnpluggingFailsTheReadAfterTheBytesThatCameBeforeAndCancels
   EXPECT_EQ(script.cancels, BulkInStream::kTransfers - 1);
   link.close();
   EXPECT_EQ(script.transfersAtClose, 0);
+}
+
+// Transfers that never come back, and an event loop that keeps failing, cannot hold a stop: the
+// transfers still out are left to libusb, which frees them if they ever complete. A failing
+// loop fails the stream at once and pauses between its attempts rather than spinning.
+TEST_F(FtdiLinkTest, AStopIsBoundedWhenTransfersNeverComeBackOrTheEventLoopKeepsFailing) {
+  script.cancelsComeBack = false;
+  openOneDevice();
+  link.close();
+  EXPECT_EQ(script.cancels, BulkInStream::kTransfers);
+  EXPECT_EQ(script.allocated, BulkInStream::kTransfers);
+  ScriptedFtdi::returnQueued();
+  EXPECT_EQ(script.allocated, 0);
+
+  script.cancelsComeBack = true;
+  script.eventsError = LIBUSB_ERROR_NO_MEM;
+  script.eventWaits = 0;
+  ASSERT_EQ(link.open(32), OpenResult::Opened);
+  EXPECT_EQ(link.read(buffer, 32, received), ReadResult::ReadFailed);
+  EXPECT_EQ(link.lastError(), LIBUSB_ERROR_NO_MEM);
+  link.close();
+  EXPECT_LE(script.eventWaits, 1 + static_cast<int>(BulkInStream::kEventFailureLimitMs / 10));
+  EXPECT_EQ(script.allocated, BulkInStream::kTransfers);
+  ScriptedFtdi::returnQueued();
+  EXPECT_EQ(script.allocated, 0);
 }
 
 }  // namespace

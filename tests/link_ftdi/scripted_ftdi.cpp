@@ -50,11 +50,13 @@ void freeList(ftdi_device_list** list) {
   *list = nullptr;
 }
 
-int getStrings(ftdi_context*, libusb_device* device, char*, int, char* product, int productSize, char*, int) {
+int getStrings(ftdi_context*, libusb_device* device, char*, int, char* product, int productSize, char* serial,
+               int serialSize) {
   script.calls.push_back("ftdi_usb_get_strings2 " + nameOf(device));
   const Device& scripted = script.devices[indexOf(device)];
   if (scripted.stringsError < 0) return scripted.stringsError;
-  std::snprintf(product, static_cast<size_t>(productSize), "%s", scripted.product.c_str());
+  if (product != nullptr) std::snprintf(product, static_cast<size_t>(productSize), "%s", scripted.product.c_str());
+  if (serial != nullptr) std::snprintf(serial, static_cast<size_t>(serialSize), "%s", scripted.serial.c_str());
   return 0;
 }
 
@@ -127,12 +129,14 @@ int cancelTransfer(libusb_transfer* transfer) {
 // Cancellations come back first, then the scripted completions in order, each on the oldest
 // queued transfer, as the host controller serves them.
 libusb_transfer* nextDone() {
-  for (auto it = script.queued.begin(); it != script.queued.end(); ++it) {
+  for (auto it = script.queued.begin(); it != script.queued.end() && script.cancelsComeBack; ++it) {
     if (script.cancelled.erase(*it) == 0) continue;
     libusb_transfer* transfer = *it;
     script.queued.erase(it);
     transfer->status = LIBUSB_TRANSFER_CANCELLED;
-    transfer->actual_length = 0;
+    transfer->actual_length = static_cast<int>(std::min(script.cancelledBytes.size(), size_t(transfer->length)));
+    std::copy_n(script.cancelledBytes.begin(), transfer->actual_length, transfer->buffer);
+    script.cancelledBytes.clear();
     return transfer;
   }
   if (script.completions.empty() || script.queued.empty()) return nullptr;
@@ -152,6 +156,8 @@ int handleEvents(libusb_context*, timeval*, int*) {
   libusb_transfer* done = nullptr;
   {
     const std::lock_guard<std::mutex> lock(usbMutex);
+    ++script.eventWaits;
+    if (script.eventsError < 0) return script.eventsError;
     done = nextDone();
   }
   if (done == nullptr) {
@@ -195,6 +201,20 @@ void settle() {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   std::fputs("scripted libusb: completions still waiting after 5 s\n", stderr);
+}
+
+void returnQueued() {
+  std::deque<libusb_transfer*> left;
+  {
+    const std::lock_guard<std::mutex> lock(usbMutex);
+    left.swap(script.queued);
+    script.cancelled.clear();
+  }
+  for (libusb_transfer* transfer : left) {
+    transfer->status = LIBUSB_TRANSFER_CANCELLED;
+    transfer->actual_length = 0;
+    transfer->callback(transfer);
+  }
 }
 
 std::vector<uint8_t> packets(const std::vector<uint8_t>& payload, unsigned int packetBytes) {

@@ -21,6 +21,7 @@ struct Device {
   int stringsError = 0;  // ftdi_usb_get_strings2's result
   int openError = 0;     // ftdi_usb_open_dev's result
   unsigned int packetBytes = 64;
+  std::string serial = "KV000001";
 };
 
 // One bulk IN transfer coming back: its libusb_transfer_status, and the bytes the chip sent,
@@ -38,6 +39,9 @@ struct Script {
   int submitError = 0;     // returned by the submitErrorAt-th libusb_submit_transfer (from 1)
   int submitErrorAt = 3;
   uint32_t idleMs = 20;    // added to the clock by each wait for events that completes nothing
+  int eventsError = 0;     // returned by every wait for events while set, which then completes nothing
+  bool cancelsComeBack = true;             // false: a cancelled transfer never comes back
+  std::vector<uint8_t> cancelledBytes;     // what the first cancelled transfer brings back
 
   ManualClock clock;
   std::vector<std::string> calls;  // libftdi1's, e.g. "ftdi_usb_open_dev dev2"
@@ -54,6 +58,7 @@ struct Script {
   int allocated = 0;  // and not yet freed
   int handedOut = 0;  // completions handed to the stream
   int finished = 0;   // of those, the callbacks that have returned
+  int eventWaits = 0;
 };
 extern Script script;
 
@@ -64,6 +69,8 @@ const UsbFunctions& usbFunctions();
 void complete(std::initializer_list<Completion> completions);
 // Waits until every completion has been handed to the stream and dealt with.
 void settle();
+// Brings back, cancelled, the transfers still queued, as libusb would for transfers left to it.
+void returnQueued();
 
 // The chip's bytes for `payload`: packets of `packetBytes`, each led by the 2 status bytes.
 std::vector<uint8_t> packets(const std::vector<uint8_t>& payload, unsigned int packetBytes = 64);

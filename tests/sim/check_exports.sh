@@ -1,7 +1,7 @@
 #!/bin/sh
-# Checks that a stand-in driver library exports the six functions: a DLL by name at their
-# ordinals, needing no compiler runtime DLL (only system DLLs) beside it; a shared object by
-# name, and nothing else.
+# Checks that a stand-in driver library exports its functions: a DLL the six by name at their
+# ordinals, needing no compiler runtime DLL (only system DLLs) beside it; a shared object those
+# and the two of the device list by name, and nothing else.
 # Usage: check_exports.sh OBJDUMP FTD2XX.dll | check_exports.sh NM libftd2xx.so
 set -eu
 case "$2" in
@@ -9,7 +9,7 @@ case "$2" in
   "$1" -D --defined-only "$2" | awk '
     { exported[$NF] = $2 }
     END {
-      split("FT_Close FT_Read FT_SetTimeouts FT_OpenEx FT_SetBitMode FT_SetUSBParameters", wanted, " ")
+      split("FT_Close FT_Read FT_SetTimeouts FT_OpenEx FT_SetBitMode FT_SetUSBParameters FT_CreateDeviceInfoList FT_GetDeviceInfoDetail", wanted, " ")
       for (i in wanted) {
         if (exported[wanted[i]] != "T") { print wanted[i] " is not exported as a function"; failed = 1 }
         else print wanted[i]

@@ -116,4 +116,28 @@ TEST_F(ChipTest, IdleStatusStallAndCancelledTransfer) {
   EXPECT_TRUE(finished[0].stalled);
 }
 
+// Unplugged, the chip loses what it held and the host's transfers: none of it counts as sent,
+// and after the replug the stream goes on from where the device is, with the chip's defaults.
+TEST_F(ChipTest, APowerCycleLosesWhatTheChipHeldAndTheHostsTransfers) {
+  std::vector<uint8_t> reply;
+  ASSERT_TRUE(chip->vendorRequest(0x09, 50, 1, reply));
+  chip->submitIn(1, 512, start);
+  at(2);  // 200 bytes arrived: three packets taken, the rest in the buffer
+  chip->powerCycle();
+  at(3);
+  EXPECT_TRUE(chip->takeFinished().empty());
+  EXPECT_EQ(chip->sentBytes(), 0u);
+  ASSERT_TRUE(chip->vendorRequest(0x0a, 0, 1, reply));
+  EXPECT_EQ(reply, std::vector<uint8_t>{16});
+
+  chip->submitIn(2, 64, start + milliseconds(3));
+  at(4);
+  std::vector<UsbChip::Finished> finished = chip->takeFinished();
+  ASSERT_EQ(finished.size(), 1u);
+  const std::vector<uint8_t> sent = streamBytesOf(finished[0].data);
+  const std::vector<uint8_t> stream = patternBytes(400);
+  EXPECT_TRUE(std::equal(sent.begin(), sent.end(), stream.begin() + 200));
+  EXPECT_EQ(chip->sentBytes(), sent.size());
+}
+
 }  // namespace
