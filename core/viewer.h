@@ -27,6 +27,13 @@ enum class TickResult {
   DeviceFailed,  // the device failed or fell silent: the program ends
 };
 
+// What decoding the frames waiting on a link that never waits did.
+struct LiveResult {
+  int frames = 0;         // frames decoded: repaint when not 0, the newest is in the picture
+  bool newTitle = false;  // title() has new statistics
+  bool failed = false;    // the device failed or fell silent: the program ends
+};
+
 class Viewer {
  public:
   Viewer(DeviceLink& link, Clock& clock) : link_(link), clock_(clock), reader_(link) {}
@@ -74,10 +81,30 @@ class Viewer {
     stats_.countBytes(decoder_.lastCallBytes());
     if (result == FrameDecoder::Result::SourceFailed) return TickResult::DeviceFailed;
     if (result == FrameDecoder::Result::NoFrame) return TickResult::NoFrame;
-    const char* title = stats_.frameCompleted(clock_.milliseconds());
+    // A frame decoded late counts at its arrival, so the rate stays the stream's.
+    uint32_t arrival = 0;
+    if (!link_.lastFrameArrival(arrival)) arrival = clock_.milliseconds();
+    const char* title = stats_.frameCompleted(arrival);
     if (title == nullptr) return TickResult::FrameShown;
     title_ = title;
     return TickResult::NewTitle;
+  }
+
+  // Decodes every frame waiting on a link whose reads never wait (ReadResult::NothingWaiting
+  // when it has nothing), and the bytes of a marker search it holds; a frame whose bytes are
+  // still arriving is left for the next call.
+  LiveResult decodeWaiting(PictureMode mode) {
+    LiveResult result;
+    for (;;) {
+      const TickResult frame = tick(mode);
+      if (frame == TickResult::DeviceFailed) {
+        result.failed = reader_.lastRefill() != ReadResult::NothingWaiting;
+        return result;
+      }
+      if (frame == TickResult::NoFrame) continue;
+      ++result.frames;
+      result.newTitle = result.newTitle || frame == TickResult::NewTitle;
+    }
   }
 
   const char* title() const { return title_; }

@@ -26,67 +26,79 @@ int FileDescriptorSink::sync() {
   return status != 0 && errno != EINVAL ? errno : 0;
 }
 
-ReadResult RecordingLink::read(uint8_t* buffer, uint32_t count, uint32_t& received) {
-  const ReadResult result = source_->read(buffer, count, received);
+ReadResult RecordingTee::read(uint8_t* buffer, uint32_t count, uint32_t& received) {
+  const ReadResult result = source_.read(buffer, count, received);
   // Only what the viewer takes: an overlong claim is refused by the reader, and is no stream.
   if (sink_ == nullptr || result != ReadResult::BytesArrived || received > count) return result;
   if (const int error = sink_->write(buffer, received)) {
     fail(error);
-  } else if (clock_.milliseconds() - lastSync_ > kSyncPeriodMs) {
-    sync();
+    return result;
   }
+  int syncError = 0;
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    std::swap(syncError, syncError_);
+    // A push still under way is not asked for again: the next one covers these bytes too.
+    if (syncError == 0 && !syncWanted_ && clock_.milliseconds() - lastSync_ > kSyncPeriodMs) {
+      syncWanted_ = true;
+      lastSync_ = clock_.milliseconds();
+      asked_.notify_one();
+    }
+  }
+  if (syncError != 0) fail(syncError);
   return result;
 }
 
-void RecordingLink::playFile(std::unique_ptr<DeviceLink> file, Viewer& viewer, int32_t readSize) {
-  stopRecording();
-  viewer.closeDevice();
-  source_ = file.get();
-  viewer.openDevice(readSize);
-  file_ = std::move(file);  // after the switch: the file that played before goes here
-  viewer.restartStream();
-}
-
-OpenResult RecordingLink::playDevice(Viewer& viewer, int32_t readSize) {
-  if (file_ == nullptr) return OpenResult::Opened;  // it plays already
-  source_ = &device_;
-  const OpenResult opened = viewer.openDevice(readSize);
-  if (opened != OpenResult::Opened) {
-    viewer.closeDevice();
-    source_ = file_.get();
-    return opened;
-  }
-  file_.reset();
-  viewer.restartStream();
-  return opened;
-}
-
-void RecordingLink::startRecording(std::unique_ptr<RecordingSink> sink) {
+void RecordingTee::startRecording(std::unique_ptr<RecordingSink> sink) {
   stopRecording();
   failure_ = 0;
   sink_ = std::move(sink);
   lastSync_ = clock_.milliseconds();
+  syncWanted_ = syncEnds_ = false;
+  syncError_ = 0;
+  syncing_ = std::thread(&RecordingTee::syncWhenAsked, this);
 }
 
-bool RecordingLink::stopRecording() {
+bool RecordingTee::stopRecording() {
   if (sink_ == nullptr) return true;
-  if (!sync()) return false;
+  endSyncing();
+  if (syncError_ == 0) syncError_ = sink_->sync();
+  if (syncError_ != 0) {
+    fail(syncError_);
+    return false;
+  }
   sink_.reset();
   return true;
 }
 
-bool RecordingLink::sync() {
-  if (const int error = sink_->sync()) {
-    fail(error);
-    return false;
+void RecordingTee::syncWhenAsked() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    asked_.wait(lock, [this] { return syncWanted_ || syncEnds_; });
+    if (syncEnds_) return;
+    lock.unlock();
+    const int error = sink_->sync();
+    lock.lock();
+    syncWanted_ = false;
+    if (syncError_ == 0) syncError_ = error;
   }
-  lastSync_ = clock_.milliseconds();
-  return true;
+}
+
+// Waits for a push under way: the sink must outlive it.
+void RecordingTee::endSyncing() {
+  if (!syncing_.joinable()) return;
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    syncEnds_ = true;
+    asked_.notify_one();
+  }
+  syncing_.join();
 }
 
 // On a failure (a full disk, a folder gone) the recording stops: the picture goes on, and the
 // file keeps whatever reached it, a stream cut at some byte, which reads as far as it goes.
-void RecordingLink::fail(int error) {
+void RecordingTee::fail(int error) {
+  endSyncing();
   failure_ = error;
   sink_.reset();
 }

@@ -241,7 +241,7 @@ void ViewerTests::title() {
   RunningViewer run;
   QVERIFY(run.start());
   QCOMPARE(run.window->windowTitle(), QStringLiteral("KESTRAVU"));
-  QSignalSpy failed(run.window.get(), &MainWindow::deviceFailed);
+  QSignalSpy failed(run.controller.get(), &ViewerController::deviceFailed);
   QVERIFY(failed.wait(10000));
 
   if (frames < 10) {
