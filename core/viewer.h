@@ -79,6 +79,7 @@ class Viewer {
     StreamReader::Source source{&reader_};
     FrameDecoder::Result result = decoder_.decodeFrame(source, picture_, mode, clock_);
     stats_.countBytes(decoder_.lastCallBytes());
+    bytesDecoded_ += decoder_.lastCallBytes();
     if (result == FrameDecoder::Result::SourceFailed) return TickResult::DeviceFailed;
     if (result == FrameDecoder::Result::NoFrame) return TickResult::NoFrame;
     // A frame decoded late counts at its arrival, so the rate stays the stream's.
@@ -108,6 +109,8 @@ class Viewer {
   }
 
   const char* title() const { return title_; }
+  // Stream bytes the decoder has taken since the viewer was made.
+  uint64_t bytesDecoded() const { return bytesDecoded_; }
   const FrameBuffer& picture() const { return picture_; }
   const StreamReader& reader() const { return reader_; }
   FrameDecoder& decoder() { return decoder_; }
@@ -120,4 +123,5 @@ class Viewer {
   FrameBuffer picture_;
   FrameStats stats_;
   const char* title_ = FrameStats::kInitialTitle;
+  uint64_t bytesDecoded_ = 0;
 };

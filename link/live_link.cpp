@@ -4,10 +4,20 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 
 #include "settings.h"
+
+namespace {
+
+int64_t nowMicros() {
+  const auto now = std::chrono::steady_clock::now().time_since_epoch();
+  return std::chrono::duration_cast<std::chrono::microseconds>(now).count();
+}
+
+}  // namespace
 
 LiveLink::LiveLink(DeviceLink& device, Clock& clock, uint32_t bufferBytes)
     : device_(device),
@@ -24,7 +34,9 @@ LiveLink::~LiveLink() {
 OpenResult LiveLink::open(uint32_t readSize) {
   close();
   const OpenResult result = device_.open(readSize);
-  if (result == OpenResult::Opened) startReading(readSize);
+  readSize_ = readSize;
+  deviceOpen_ = result == OpenResult::Opened;
+  if (deviceOpen_ && readingOn_) startReading();
   return result;
 }
 
@@ -32,12 +44,21 @@ OpenResult LiveLink::open(uint32_t readSize) {
 void LiveLink::reopen(uint32_t readSize) {
   stopReading();
   device_.reopen(readSize);
-  startReading(readSize);
+  readSize_ = readSize;
+  deviceOpen_ = true;
+  if (readingOn_) startReading();
+}
+
+void LiveLink::setReading(bool on) {
+  readingOn_ = on;
+  if (!on) stopReading();
+  if (on && deviceOpen_ && !reading_.joinable()) startReading();
 }
 
 void LiveLink::close() {
   stopReading();
   device_.close();
+  deviceOpen_ = false;
   const std::lock_guard<std::mutex> lock(mutex_);
   taken_ = arrived_ = servable_ = wokenAt_ = 0;
   walk_ = FrameFormat::FrameWalk();
@@ -46,13 +67,13 @@ void LiveLink::close() {
   failure_ = ReadResult::BytesArrived;
 }
 
-void LiveLink::startReading(uint32_t readSize) {
+void LiveLink::startReading() {
   {
     const std::lock_guard<std::mutex> lock(mutex_);
     stopping_ = false;
     failure_ = ReadResult::BytesArrived;
   }
-  reading_ = std::thread(&LiveLink::readUntilStopped, this, readSize);
+  reading_ = std::thread(&LiveLink::readUntilStopped, this, readSize_);
 }
 
 void LiveLink::stopReading() {
@@ -110,7 +131,7 @@ bool LiveLink::push(const uint8_t* bytes, uint32_t length) {
     buffer_[(arrived_ + i) % capacity] = bytes[i];
     if (walk_.take(bytes[i])) {
       servable_ = arrived_ + i + 1;
-      frameEnds_[(firstEnd_ + endCount_) % frameEnds_.size()] = {servable_, clock_.milliseconds()};
+      frameEnds_[(firstEnd_ + endCount_) % frameEnds_.size()] = {servable_, clock_.milliseconds(), nowMicros()};
       endCount_ = std::min(endCount_ + 1, frameEnds_.size());
       frameEnded = true;
     } else if (walk_.searching()) {
@@ -137,13 +158,14 @@ ReadResult LiveLink::read(uint8_t* buffer, uint32_t count, uint32_t& received) {
   taken_ += received;
   while (endCount_ > 0 && frameEnds_[firstEnd_].offset <= taken_) {
     lastFrameArrival_ = frameEnds_[firstEnd_].arrival;
+    lastFrameArrivalMicros_ = frameEnds_[firstEnd_].arrivalMicros;
     frameHandedOver_ = true;
     firstEnd_ = (firstEnd_ + 1) % frameEnds_.size();
     --endCount_;
   }
   if (received > 0) return ReadResult::BytesArrived;
   if (failure_ != ReadResult::BytesArrived) return failure_;
-  if (!reading_.joinable()) return ReadResult::NotOpen;
+  if (!deviceOpen_) return ReadResult::NotOpen;
   return ReadResult::NothingWaiting;
 }
 
@@ -151,6 +173,11 @@ bool LiveLink::lastFrameArrival(uint32_t& milliseconds) const {
   const std::lock_guard<std::mutex> lock(mutex_);
   milliseconds = lastFrameArrival_;
   return frameHandedOver_;
+}
+
+int64_t LiveLink::lastFrameArrivalMicros() const {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  return lastFrameArrivalMicros_;
 }
 
 void LiveLink::signalWake() {

@@ -34,7 +34,7 @@ class LiveLink final : public DeviceLink {
   LiveLink& operator=(const LiveLink&) = delete;
 
   // Each stops the reading thread first (it ends after the read under way), so the device is
-  // never used by two threads; open and reopen start it again.
+  // never used by two threads; open and reopen start it again while reading is on.
   OpenResult open(uint32_t readSize) override;
   // Bytes that arrived before are kept and served first.
   void reopen(uint32_t readSize) override;
@@ -43,6 +43,12 @@ class LiveLink final : public DeviceLink {
   // device has failed and everything before the failure was served, the failure.
   ReadResult read(uint8_t* buffer, uint32_t count, uint32_t& received) override;
   bool lastFrameArrival(uint32_t& milliseconds) const override;
+  // The same on the steady clock, in microseconds since its epoch, for timing traces.
+  int64_t lastFrameArrivalMicros() const;
+
+  // Reading starts when the reader is ready: until then the device, or its driver, holds
+  // what arrives, as for a reader that blocks.
+  void setReading(bool on);
 
   // Readable while a whole frame, a lump of search bytes or a failure waits to be read.
   int wakeDescriptor() const { return wake_; }
@@ -51,7 +57,7 @@ class LiveLink final : public DeviceLink {
   uint64_t droppedBytes() const;
 
  private:
-  void startReading(uint32_t readSize);
+  void startReading();
   void stopReading();
   void readUntilStopped(uint32_t readSize);
   bool push(const uint8_t* bytes, uint32_t length);
@@ -62,6 +68,9 @@ class LiveLink final : public DeviceLink {
   Clock& clock_;
   int wake_ = -1;
   std::thread reading_;
+  bool readingOn_ = false;
+  bool deviceOpen_ = false;
+  uint32_t readSize_ = 0;
 
   mutable std::mutex mutex_;  // guards everything below
   bool stopping_ = false;
@@ -77,12 +86,14 @@ class LiveLink final : public DeviceLink {
   struct FrameEnd {
     uint64_t offset;
     uint32_t arrival;
+    int64_t arrivalMicros;
   };
   static constexpr uint32_t kMinFrameBytes = 256;
   std::vector<FrameEnd> frameEnds_;
   size_t firstEnd_ = 0;
   size_t endCount_ = 0;
   uint32_t lastFrameArrival_ = 0;
+  int64_t lastFrameArrivalMicros_ = 0;
   bool frameHandedOver_ = false;
   uint64_t dropped_ = 0;
   uint64_t droppedInEpisode_ = 0;

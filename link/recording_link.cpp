@@ -29,46 +29,61 @@ int FileDescriptorSink::sync() {
 ReadResult RecordingTee::read(uint8_t* buffer, uint32_t count, uint32_t& received) {
   const ReadResult result = source_.read(buffer, count, received);
   // Only what the viewer takes: an overlong claim is refused by the reader, and is no stream.
-  if (sink_ == nullptr || result != ReadResult::BytesArrived || received > count) return result;
-  if (const int error = sink_->write(buffer, received)) {
-    fail(error);
-    return result;
-  }
-  int syncError = 0;
-  {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    std::swap(syncError, syncError_);
+  if (result != ReadResult::BytesArrived || received > count) return result;
+  const std::lock_guard<std::mutex> lock(mutex_);
+  if (!recording_) return result;
+  int error = sink_->write(buffer, received);
+  if (error == 0) std::swap(error, syncError_);
+  // On a failure (a full disk, a folder gone) the recording stops: the picture goes on, and the
+  // file keeps whatever reached it, a stream cut at some byte, which reads as far as it goes.
+  if (error != 0) {
+    failure_ = error;
+    recording_ = false;
+  } else if (!syncWanted_ && clock_.milliseconds() - lastSync_ > kSyncPeriodMs) {
     // A push still under way is not asked for again: the next one covers these bytes too.
-    if (syncError == 0 && !syncWanted_ && clock_.milliseconds() - lastSync_ > kSyncPeriodMs) {
-      syncWanted_ = true;
-      lastSync_ = clock_.milliseconds();
-      asked_.notify_one();
-    }
+    syncWanted_ = true;
+    lastSync_ = clock_.milliseconds();
+    asked_.notify_one();
   }
-  if (syncError != 0) fail(syncError);
   return result;
 }
 
 void RecordingTee::startRecording(std::unique_ptr<RecordingSink> sink) {
   stopRecording();
-  failure_ = 0;
+  const std::lock_guard<std::mutex> lock(mutex_);
   sink_ = std::move(sink);
-  lastSync_ = clock_.milliseconds();
+  recording_ = true;
+  failure_ = syncError_ = 0;
   syncWanted_ = syncEnds_ = false;
-  syncError_ = 0;
+  lastSync_ = clock_.milliseconds();
   syncing_ = std::thread(&RecordingTee::syncWhenAsked, this);
 }
 
+// Waits for a push under way: the sink must outlive it.
 bool RecordingTee::stopRecording() {
-  if (sink_ == nullptr) return true;
-  endSyncing();
-  if (syncError_ == 0) syncError_ = sink_->sync();
-  if (syncError_ != 0) {
-    fail(syncError_);
-    return false;
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (sink_ == nullptr) return true;
+    recording_ = false;
+    syncEnds_ = true;
+    asked_.notify_one();
   }
+  syncing_.join();
+  const std::lock_guard<std::mutex> lock(mutex_);
+  if (failure_ == 0) failure_ = syncError_;
+  if (failure_ == 0) failure_ = sink_->sync();
   sink_.reset();
-  return true;
+  return failure_ == 0;
+}
+
+bool RecordingTee::isRecording() const {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  return recording_;
+}
+
+int RecordingTee::failure() const {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  return failure_;
 }
 
 void RecordingTee::syncWhenAsked() {
@@ -82,23 +97,4 @@ void RecordingTee::syncWhenAsked() {
     syncWanted_ = false;
     if (syncError_ == 0) syncError_ = error;
   }
-}
-
-// Waits for a push under way: the sink must outlive it.
-void RecordingTee::endSyncing() {
-  if (!syncing_.joinable()) return;
-  {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    syncEnds_ = true;
-    asked_.notify_one();
-  }
-  syncing_.join();
-}
-
-// On a failure (a full disk, a folder gone) the recording stops: the picture goes on, and the
-// file keeps whatever reached it, a stream cut at some byte, which reads as far as it goes.
-void RecordingTee::fail(int error) {
-  endSyncing();
-  failure_ = error;
-  sink_.reset();
 }

@@ -30,11 +30,12 @@ class FileDescriptorSink final : public RecordingSink {
   int descriptor_;
 };
 
-// The link the viewer reads through while it may record: while recording it writes every byte
-// a read brought, as it arrived, straight to the recording's sink, so the recording holds
-// exactly what the viewer read, up to the moment recording stops, whatever ends it, even a
-// kill or a crash. Pushing the file to the disk can take long on a slow disk; it happens on a
-// thread of the link's own, so it never holds up the reads.
+// The link that records the device's stream: while recording it writes every byte a read
+// brought, as it arrived, straight to the recording's sink, so the recording holds exactly what
+// was read from the device, up to the moment recording stops, whatever ends it, even a kill or
+// a crash. Its reads may come from another thread than its other calls (the live link's
+// reading thread). Pushing the file to the disk can take long on a slow disk: it happens on a
+// thread of the tee's own, so it holds up neither the reads nor the picture.
 class RecordingTee final : public DeviceLink {
  public:
   // How often what was written is pushed to the disk while recording: a power loss costs at
@@ -52,34 +53,32 @@ class RecordingTee final : public DeviceLink {
   void close() override { source_.close(); }
   // Recorded when bytes arrived.
   ReadResult read(uint8_t* buffer, uint32_t count, uint32_t& received) override;
-  bool lastFrameArrival(uint32_t& milliseconds) const override {
-    return source_.lastFrameArrival(milliseconds);
-  }
 
   // Records into `sink` from the next read on; the link owns it until the recording stops.
   // The sink's write and sync may be called from two threads at once.
   void startRecording(std::unique_ptr<RecordingSink> sink);
-  // Pushes the recording to the disk and ends it. False when that failed; the reason is in
-  // failure(), and what was written before stays in the file.
+  // Pushes the recording to the disk, ends it and lets the sink go. False when that failed, or
+  // when the recording had failed before; the reason is in failure(), and what was written
+  // before stays in the file.
   bool stopRecording();
-  // False also after a write or a push to the disk failed, which stops the recording by itself.
-  bool isRecording() const { return sink_ != nullptr; }
+  // False also after a write or a push to the disk failed, which stops the recording by itself
+  // (the sink is let go at stopRecording()).
+  bool isRecording() const;
   // The errno value of the last recording's failure; 0 when it did not fail.
-  int failure() const { return failure_; }
+  int failure() const;
 
  private:
   void syncWhenAsked();
-  void endSyncing();
-  void fail(int error);
 
   DeviceLink& source_;
   Clock& clock_;
+  std::thread syncing_;
+  mutable std::mutex mutex_;  // guards everything below
+  std::condition_variable asked_;
   std::unique_ptr<RecordingSink> sink_;
+  bool recording_ = false;
   uint32_t lastSync_ = 0;
   int failure_ = 0;
-  std::thread syncing_;
-  std::mutex mutex_;  // guards the four below
-  std::condition_variable asked_;
   bool syncWanted_ = false;
   bool syncEnds_ = false;
   int syncError_ = 0;  // of a push on the thread, not yet seen by a read

@@ -43,6 +43,7 @@ MainWindow::MainWindow(const ViewerParts& parts, OutputFolders folders, QWidget*
   showSource();
   connect(&controller_, &ViewerController::frameShown, pictureView_,
           qOverload<>(&QWidget::update));
+  connect(pictureView_, &PictureView::painted, &controller_, &ViewerController::notePainted);
   connect(&controller_, &ViewerController::titleChanged, this, &MainWindow::showTitle);
   connect(&controller_, &ViewerController::recordingEnded, this, &MainWindow::showRecordingEnd);
 }

@@ -2,15 +2,25 @@
 
 #include <QSocketNotifier>
 #include <QTimer>
+#include <chrono>
+
+namespace {
+
+long long nowMicros() {
+  const auto now = std::chrono::steady_clock::now().time_since_epoch();
+  return std::chrono::duration_cast<std::chrono::microseconds>(now).count();
+}
+
+}  // namespace
 
 ViewerController::ViewerController(DeviceLink& device, Clock& clock, Settings& settings,
                                    QObject* parent)
     : QObject(parent),
       settings_(settings),
-      live_(device, clock),
+      recording_(device, clock),
+      live_(recording_, clock),
       source_(live_),
-      recording_(source_, clock),
-      viewer_(recording_, clock),
+      viewer_(source_, clock),
       arrivals_(new QSocketNotifier(live_.wakeDescriptor(), QSocketNotifier::Read, this)),
       filePace_(new QTimer(this)) {
   // Frames that waited behind a dialog or a message come back to back: the figure of one
@@ -22,10 +32,15 @@ ViewerController::ViewerController(DeviceLink& device, Clock& clock, Settings& s
   filePace_->setTimerType(Qt::PreciseTimer);
   filePace_->setInterval(kFilePeriodMs);
   connect(filePace_, &QTimer::timeout, this, &ViewerController::decodeFileFrame);
+  if (const QByteArray path = qgetenv("KESTRAVU_TRACE"); !path.isEmpty())
+    trace_ = std::fopen(path.constData(), "w");
 }
 
 // The notifier goes before the link closes the descriptor it watches.
-ViewerController::~ViewerController() { delete arrivals_; }
+ViewerController::~ViewerController() {
+  delete arrivals_;
+  if (trace_ != nullptr) std::fclose(trace_);
+}
 
 OpenResult ViewerController::openDevice() { return viewer_.openDevice(settings_.bufsize); }
 
@@ -39,16 +54,17 @@ void ViewerController::stop() {
   followSource();
 }
 
+// Everything read from the device is recorded: the device closes first.
 bool ViewerController::shutDown() {
   stop();
   recordingWatched_ = false;
-  const bool recorded = recording_.stopRecording();
   viewer_.closeDevice();
-  return recorded;
+  return recording_.stopRecording();
 }
 
 // The device wakes the loop when frames arrive; a file is paced.
 void ViewerController::followSource() {
+  live_.setReading(running_);
   arrivals_->setEnabled(running_ && source_.playsDevice());
   if (running_ && !source_.playsDevice())
     filePace_->start();
@@ -59,6 +75,7 @@ void ViewerController::followSource() {
 void ViewerController::decodeWaiting() {
   live_.clearWake();
   const LiveResult result = viewer_.decodeWaiting(settings_.pictureMode());
+  trace(result.frames);
   checkRecording();
   if (result.newTitle) emit titleChanged(QString::fromLatin1(viewer_.title()));
   if (result.frames > 0) emit frameShown();
@@ -67,6 +84,7 @@ void ViewerController::decodeWaiting() {
 
 void ViewerController::decodeFileFrame() {
   const TickResult result = viewer_.tick(settings_.pictureMode());
+  trace(result == TickResult::FrameShown || result == TickResult::NewTitle ? 1 : 0);
   switch (result) {
     case TickResult::DeviceFailed:
       return failDevice();
@@ -90,6 +108,7 @@ void ViewerController::failDevice() {
 void ViewerController::checkRecording() {
   if (!recordingWatched_ || recording_.isRecording()) return;
   recordingWatched_ = false;
+  recording_.stopRecording();  // lets the file go
   emit recordingEnded(RecordingEnd::Failed, recording_.failure());
 }
 
@@ -135,4 +154,18 @@ void ViewerController::stopRecording() {
   recordingWatched_ = false;
   const bool whole = recording_.stopRecording();
   emit recordingEnded(RecordingEnd::Stopped, whole ? 0 : recording_.failure());
+}
+
+void ViewerController::trace(int frames) {
+  if (trace_ == nullptr) return;
+  std::fprintf(trace_, "decoded %lld %llu %d\n", nowMicros(),
+               static_cast<unsigned long long>(viewer_.bytesDecoded()), frames);
+  std::fflush(trace_);
+}
+
+void ViewerController::notePainted() {
+  if (trace_ == nullptr) return;
+  std::fprintf(trace_, "painted %lld %lld\n", nowMicros(),
+               static_cast<long long>(live_.lastFrameArrivalMicros()));
+  std::fflush(trace_);
 }

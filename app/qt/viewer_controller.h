@@ -3,11 +3,16 @@
 //   device: whenever a whole frame has arrived, every waiting frame is decoded, the picture
 //           shows the newest (one frameShown), and nothing ever waits for the device;
 //   file:   a stream file is not live: one frame per period of a paced timer.
-// What happened is told by results and signals; the window only reacts.
+// What happened is told by results and signals; the window only reacts. With KESTRAVU_TRACE set
+// to a file, each decode and each paint appends a line there, for timing measurements:
+//   decoded MICROSECONDS BYTES_DECODED FRAMES
+//   painted MICROSECONDS ARRIVAL_MICROSECONDS   (when the newest frame's last byte arrived)
+// on the steady clock.
 #pragma once
 #include <QObject>
 #include <QString>
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 
 #include "clock.h"
@@ -74,6 +79,8 @@ class ViewerController final : public QObject {
 
   const FrameBuffer& picture() const { return viewer_.picture(); }
   uint64_t droppedBytes() const { return live_.droppedBytes(); }
+  // The window has drawn the picture.
+  void notePainted();
 
  signals:
   // The picture holds a new frame: one paint shows it.
@@ -91,14 +98,16 @@ class ViewerController final : public QObject {
   void followSource();
   void failDevice();
   void checkRecording();
+  void trace(int frames);
 
   Settings& settings_;
+  RecordingTee recording_;
   LiveLink live_;
   SourceSwitch source_;
-  RecordingTee recording_;
   Viewer viewer_;
   QSocketNotifier* arrivals_;
   QTimer* filePace_;
   bool running_ = false;
   bool recordingWatched_ = false;  // a recording started here has not been reported as ended
+  std::FILE* trace_ = nullptr;
 };

@@ -201,7 +201,7 @@ bool RunningViewer::start() {
   window = std::make_unique<MainWindow>(ViewerParts{*controller, settings, view}, folders);
   window->show();
   if (!QTest::qWaitForWindowExposed(window.get())) return false;
-  controller->start();
+  if (startsLoop) controller->start();
   return true;
 }
 

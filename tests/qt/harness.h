@@ -65,6 +65,7 @@ struct RunningViewer {
   std::unique_ptr<ViewerController> controller;
   ViewSettings view;
   OutputFolders folders;  // to be set before start()
+  bool startsLoop = true;  // false: the test starts the controller's loop itself
   std::unique_ptr<MainWindow> window;
 
   // False, with a test failure, when the device or the window did not come up. The loop starts
