@@ -5,16 +5,18 @@ if(TARGET kestravu_usb_chip)
   add_executable(usb_chip_tests ${CMAKE_CURRENT_LIST_DIR}/usb/usb_chip_tests.cpp)
   target_link_libraries(usb_chip_tests PRIVATE kestravu_usb_chip GTest::gtest_main)
   gtest_discover_tests(usb_chip_tests TEST_PREFIX usb.chip. PROPERTIES LABELS usb)
+  # How far the viewer is behind the chip, with its GUI thread held up part-way.
+  add_executable(usb_lag_probe ${CMAKE_CURRENT_LIST_DIR}/usb/lag_probe.cpp)
 endif()
 
 find_program(KESTRAVU_QEMU qemu-system-x86_64)
 find_program(KESTRAVU_XVFB Xvfb)
 find_program(KESTRAVU_XDOTOOL xdotool)
-if(TARGET kestravu AND TARGET usb-chip AND NOT KESTRAVU_SANITIZE AND KESTRAVU_QEMU AND KESTRAVU_XVFB
+if(TARGET kestravu AND TARGET usb-chip AND TARGET usb_lag_probe AND NOT KESTRAVU_SANITIZE AND KESTRAVU_QEMU AND KESTRAVU_XVFB
    AND KESTRAVU_XDOTOOL AND EXISTS /bin/busybox)
   add_test(NAME usb.viewer_in_virtual_machine
            COMMAND ${CMAKE_SOURCE_DIR}/scripts/usb-vm.sh bash ${CMAKE_CURRENT_LIST_DIR}/usb/usb_tests.sh
-                   ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR})
+                   ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR} $<TARGET_FILE:kestravu> $<TARGET_FILE:usb_lag_probe>)
   # The machine's own time-out ends it first and says so.
   set_tests_properties(usb.viewer_in_virtual_machine PROPERTIES LABELS usb TIMEOUT 240
                        ENVIRONMENT KESTRAVU_VM_TIMEOUT=220)
