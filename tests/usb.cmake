@@ -7,6 +7,7 @@ if(TARGET kestravu_usb_chip)
   gtest_discover_tests(usb_chip_tests TEST_PREFIX usb.chip. PROPERTIES LABELS usb)
   # How far the viewer is behind the chip, with its GUI thread held up part-way.
   add_executable(usb_lag_probe ${CMAKE_CURRENT_LIST_DIR}/usb/lag_probe.cpp)
+  target_link_libraries(usb_lag_probe PRIVATE kestravu_core)
 endif()
 
 find_program(KESTRAVU_QEMU qemu-system-x86_64)

@@ -12,8 +12,8 @@
 #                code 0 when the device is unplugged: the chip dropped nothing while the viewer
 #                read, the recording is byte for byte what the chip sent in each opening of the
 #                device, to the last byte, and the settings are saved. On the way the picture is
-#                compared with the chip (lag_probe): the bytes the decoder took against those the
-#                chip sent, every 50 ms; the GUI thread alone is held up for 2 s, and the picture
+#                compared with the chip (lag_probe): the bytes the decoder took against the end of
+#                the last whole frame the chip sent, every 50 ms; the GUI thread alone is held up for 2 s, and the picture
 #                must be within 50 ms (3 frames) of the chip 3 s after the window came up and
 #                from 0.5 s after the hold-up ended.
 # Usage: usb_tests.sh BUILD_DIR SOURCE_DIR [VIEWER [LAG_PROBE]]
