@@ -2,13 +2,15 @@
 // whole frame the chip has sent (its --sent file holds every byte sent, from the viewer's first
 // opening on) against the bytes the viewer's decoder has taken (the last "decoded" line of its
 // KESTRAVU_TRACE file), in milliseconds of the stream. A frame still on its way cannot be shown
-// by anyone: a key frame takes several frame periods to send. Part-way through, the viewer's main (GUI) thread alone is
+// by anyone: a key frame takes several frame periods to send. Given a recording (.kvs) instead
+// of a trace, its size is taken for the bytes decoded, for a viewer that records as it decodes. Part-way through, the viewer's main (GUI) thread alone is
 // held up with ptrace, as a busy machine or a stuck compositor would, while its other threads
 // run on. Prints one line per sample, then a summary line:
 //   lag at 3 s: A ms, during the hold-up up to B ms, from 0.5 s after it: at most C ms, max D ms
 // Usage: lag_probe SENT TRACE VIEWER_PID FIRST_OPENING_OFFSET BYTES_PER_SECOND HOLD_AT_S
 //        HOLD_FOR_S SECONDS
 #include <sys/ptrace.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -32,6 +34,10 @@ class TraceFollower {
  public:
   explicit TraceFollower(const char* path) : path_(path) {}
   long long decoded() {
+    if (std::string(path_).size() > 4 && std::string(path_).substr(std::string(path_).size() - 4) == ".kvs") {
+      struct stat status = {};
+      return stat(path_, &status) == 0 ? static_cast<long long>(status.st_size) : 0;
+    }
     if (!trace_.is_open()) trace_.open(path_);
     std::string line;
     for (;;) {
