@@ -24,6 +24,7 @@ enum class ReadResult {
   ReadFailed,  // the driver reported an error, as when the device is unplugged
   TimedOut,    // nothing arrived within the read time-out
   Overlong,    // the driver claimed more bytes than were asked for
+  NothingWaiting,  // a link that never waits has no byte to give now: no failure
 };
 
 class DeviceLink {
@@ -41,4 +42,10 @@ class DeviceLink {
   // Waits until `count` bytes have arrived or the read time-out has passed; stores how many
   // arrived in `received`, at most `count`.
   virtual ReadResult read(uint8_t* buffer, uint32_t count, uint32_t& received) = 0;
+  // For links that note when frames arrive: the clock when the last frame whose end a read has
+  // handed over arrived, so that the frame rate is the stream's even for frames decoded late.
+  virtual bool lastFrameArrival(uint32_t& milliseconds) const {
+    (void)milliseconds;
+    return false;
+  }
 };

@@ -27,6 +27,13 @@ enum class TickResult {
   DeviceFailed,  // the device failed or fell silent: the program ends
 };
 
+// What decoding the frames waiting on a link that never waits did.
+struct LiveResult {
+  int frames = 0;         // frames decoded: repaint when not 0, the newest is in the picture
+  bool newTitle = false;  // title() has new statistics
+  bool failed = false;    // the device failed or fell silent: the program ends
+};
+
 class Viewer {
  public:
   Viewer(DeviceLink& link, Clock& clock) : link_(link), clock_(clock), reader_(link) {}
@@ -72,9 +79,13 @@ class Viewer {
     StreamReader::Source source{&reader_};
     FrameDecoder::Result result = decoder_.decodeFrame(source, picture_, mode, clock_);
     stats_.countBytes(decoder_.lastCallBytes());
+    bytesDecoded_ += decoder_.lastCallBytes();
     if (result == FrameDecoder::Result::SourceFailed) return TickResult::DeviceFailed;
     if (result == FrameDecoder::Result::NoFrame) return TickResult::NoFrame;
-    const char* title = stats_.frameCompleted(clock_.milliseconds());
+    // A frame decoded late counts at its arrival, so the rate stays the stream's.
+    uint32_t arrival = 0;
+    if (!link_.lastFrameArrival(arrival)) arrival = clock_.milliseconds();
+    const char* title = stats_.frameCompleted(arrival);
     if (title == nullptr) return TickResult::FrameShown;
     title_ = title;
     return TickResult::NewTitle;
@@ -90,7 +101,26 @@ class Viewer {
     return TickResult::NewTitle;
   }
 
+  // Decodes every frame waiting on a link whose reads never wait (ReadResult::NothingWaiting
+  // when it has nothing), and the bytes of a marker search it holds; a frame whose bytes are
+  // still arriving is left for the next call.
+  LiveResult decodeWaiting(PictureMode mode) {
+    LiveResult result;
+    for (;;) {
+      const TickResult frame = tick(mode);
+      if (frame == TickResult::DeviceFailed) {
+        result.failed = reader_.lastRefill() != ReadResult::NothingWaiting;
+        return result;
+      }
+      if (frame == TickResult::NoFrame) continue;
+      ++result.frames;
+      result.newTitle = result.newTitle || frame == TickResult::NewTitle;
+    }
+  }
+
   const char* title() const { return title_; }
+  // Stream bytes the decoder has taken since the viewer was made.
+  uint64_t bytesDecoded() const { return bytesDecoded_; }
   const FrameBuffer& picture() const { return picture_; }
   // For what decodes frames outside tick(), into the picture the window shows: a stream file's
   // player going to a frame.
@@ -106,4 +136,5 @@ class Viewer {
   FrameBuffer picture_;
   FrameStats stats_;
   const char* title_ = FrameStats::kInitialTitle;
+  uint64_t bytesDecoded_ = 0;
 };

@@ -26,67 +26,75 @@ int FileDescriptorSink::sync() {
   return status != 0 && errno != EINVAL ? errno : 0;
 }
 
-ReadResult RecordingLink::read(uint8_t* buffer, uint32_t count, uint32_t& received) {
-  const ReadResult result = source_->read(buffer, count, received);
+ReadResult RecordingTee::read(uint8_t* buffer, uint32_t count, uint32_t& received) {
+  const ReadResult result = source_.read(buffer, count, received);
   // Only what the viewer takes: an overlong claim is refused by the reader, and is no stream.
-  if (sink_ == nullptr || result != ReadResult::BytesArrived || received > count) return result;
-  if (const int error = sink_->write(buffer, received)) {
-    fail(error);
-  } else if (clock_.milliseconds() - lastSync_ > kSyncPeriodMs) {
-    sync();
+  if (result != ReadResult::BytesArrived || received > count) return result;
+  const std::lock_guard<std::mutex> lock(mutex_);
+  if (!recording_) return result;
+  int error = sink_->write(buffer, received);
+  if (error == 0) std::swap(error, syncError_);
+  // On a failure (a full disk, a folder gone) the recording stops: the picture goes on, and the
+  // file keeps whatever reached it, a stream cut at some byte, which reads as far as it goes.
+  if (error != 0) {
+    failure_ = error;
+    recording_ = false;
+  } else if (!syncWanted_ && clock_.milliseconds() - lastSync_ > kSyncPeriodMs) {
+    // A push still under way is not asked for again: the next one covers these bytes too.
+    syncWanted_ = true;
+    lastSync_ = clock_.milliseconds();
+    asked_.notify_one();
   }
   return result;
 }
 
-void RecordingLink::playFile(std::unique_ptr<DeviceLink> file, Viewer& viewer, int32_t readSize) {
+void RecordingTee::startRecording(std::unique_ptr<RecordingSink> sink) {
   stopRecording();
-  viewer.closeDevice();
-  source_ = file.get();
-  viewer.openDevice(readSize);
-  file_ = std::move(file);  // after the switch: the file that played before goes here
-  viewer.restartStream();
-}
-
-OpenResult RecordingLink::playDevice(Viewer& viewer, int32_t readSize) {
-  if (file_ == nullptr) return OpenResult::Opened;  // it plays already
-  source_ = &device_;
-  const OpenResult opened = viewer.openDevice(readSize);
-  if (opened != OpenResult::Opened) {
-    viewer.closeDevice();
-    source_ = file_.get();
-    return opened;
-  }
-  file_.reset();
-  viewer.restartStream();
-  return opened;
-}
-
-void RecordingLink::startRecording(std::unique_ptr<RecordingSink> sink) {
-  stopRecording();
-  failure_ = 0;
+  const std::lock_guard<std::mutex> lock(mutex_);
   sink_ = std::move(sink);
+  recording_ = true;
+  failure_ = syncError_ = 0;
+  syncWanted_ = syncEnds_ = false;
   lastSync_ = clock_.milliseconds();
+  syncing_ = std::thread(&RecordingTee::syncWhenAsked, this);
 }
 
-bool RecordingLink::stopRecording() {
-  if (sink_ == nullptr) return true;
-  if (!sync()) return false;
-  sink_.reset();
-  return true;
-}
-
-bool RecordingLink::sync() {
-  if (const int error = sink_->sync()) {
-    fail(error);
-    return false;
+// Waits for a push under way: the sink must outlive it.
+bool RecordingTee::stopRecording() {
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (sink_ == nullptr) return true;
+    recording_ = false;
+    syncEnds_ = true;
+    asked_.notify_one();
   }
-  lastSync_ = clock_.milliseconds();
-  return true;
+  syncing_.join();
+  const std::lock_guard<std::mutex> lock(mutex_);
+  if (failure_ == 0) failure_ = syncError_;
+  if (failure_ == 0) failure_ = sink_->sync();
+  sink_.reset();
+  return failure_ == 0;
 }
 
-// On a failure (a full disk, a folder gone) the recording stops: the picture goes on, and the
-// file keeps whatever reached it, a stream cut at some byte, which reads as far as it goes.
-void RecordingLink::fail(int error) {
-  failure_ = error;
-  sink_.reset();
+bool RecordingTee::isRecording() const {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  return recording_;
+}
+
+int RecordingTee::failure() const {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  return failure_;
+}
+
+void RecordingTee::syncWhenAsked() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    asked_.wait(lock, [this] { return syncWanted_ || syncEnds_; });
+    if (syncEnds_) return;
+    lock.unlock();
+    const int error = sink_->sync();
+    lock.lock();
+    syncWanted_ = false;
+    if (syncError_ == 0) syncError_ = error;
+  }
 }

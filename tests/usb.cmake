@@ -9,6 +9,9 @@ if(TARGET kestravu_usb_chip)
   add_executable(usbip_device_tests ${CMAKE_CURRENT_LIST_DIR}/usb/usbip_device_tests.cpp)
   target_link_libraries(usbip_device_tests PRIVATE kestravu_usb_chip GTest::gtest_main)
   gtest_discover_tests(usbip_device_tests TEST_PREFIX usb.usbip. PROPERTIES LABELS usb)
+  # How far the viewer is behind the chip, with its GUI thread held up part-way.
+  add_executable(usb_lag_probe ${CMAKE_CURRENT_LIST_DIR}/usb/lag_probe.cpp)
+  target_link_libraries(usb_lag_probe PRIVATE kestravu_core)
 endif()
 
 # The link's device list, choice by serial number and device watch as a command, for the cases
@@ -21,11 +24,11 @@ endif()
 find_program(KESTRAVU_QEMU qemu-system-x86_64)
 find_program(KESTRAVU_XVFB Xvfb)
 find_program(KESTRAVU_XDOTOOL xdotool)
-if(TARGET kestravu AND TARGET usb-chip AND NOT KESTRAVU_SANITIZE AND KESTRAVU_QEMU AND KESTRAVU_XVFB
+if(TARGET kestravu AND TARGET usb-chip AND TARGET usb_lag_probe AND NOT KESTRAVU_SANITIZE AND KESTRAVU_QEMU AND KESTRAVU_XVFB
    AND KESTRAVU_XDOTOOL AND EXISTS /bin/busybox)
   add_test(NAME usb.viewer_in_virtual_machine
            COMMAND ${CMAKE_SOURCE_DIR}/scripts/usb-vm.sh bash ${CMAKE_CURRENT_LIST_DIR}/usb/usb_tests.sh
-                   ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR})
+                   ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR} $<TARGET_FILE:kestravu> $<TARGET_FILE:usb_lag_probe>)
   # The machine's own time-out ends it first and says so. It bounds a hung machine, no more:
   # software emulation on a host busy with other builds runs several times slower than alone.
   set_tests_properties(usb.viewer_in_virtual_machine PROPERTIES LABELS usb TIMEOUT 600

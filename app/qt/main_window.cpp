@@ -10,7 +10,6 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QScreen>
-#include <QTimer>
 #include <QWindow>
 
 #include <cmath>
@@ -18,22 +17,16 @@
 
 #include "buffer_size_dialog.h"
 #include "picture_view.h"
-#include "recording_link.h"
 #include "stream_file_link.h"
 
 MainWindow::MainWindow(const ViewerParts& parts, OutputFolders folders, QWidget* parent)
     : QMainWindow(parent),
-      viewer_(parts.viewer),
-      link_(parts.link),
+      controller_(parts.controller),
       settings_(parts.settings),
       view_(parts.view),
       folders_(std::move(folders)),
-      pictureView_(new PictureView(viewer_.picture(), this)),
-      frameTimer_(new QTimer(this)),
+      pictureView_(new PictureView(controller_.picture(), this)),
       recordingMark_(makeRecordingMark(menuBar())) {
-  // Frames that waited behind a dialog or a message come back to back: the figure of one
-  // interval would show them as a burst.
-  viewer_.setTitleRate(FrameStats::Rate::GroupMean);
   setWindowTitle(QString::fromLatin1(FrameStats::kInitialTitle));
   setCentralWidget(pictureView_);
   pictureView_->setWide(settings_.wide != 0);
@@ -48,10 +41,11 @@ MainWindow::MainWindow(const ViewerParts& parts, OutputFolders folders, QWidget*
   // The menu bar is hidden in full screen: the window keeps the shortcuts alive.
   for (QAction* menu : menuBar()->actions()) addActions(menu->menu()->actions());
   showSource();
-  // A coarse timer may stretch the period by 5 %, which would cost frames at 60 a second.
-  frameTimer_->setTimerType(Qt::PreciseTimer);
-  connect(frameTimer_, &QTimer::timeout, this, &MainWindow::runFrame);
-  frameTimer_->start(kFramePeriodMs);
+  connect(&controller_, &ViewerController::frameShown, pictureView_,
+          qOverload<>(&QWidget::update));
+  connect(pictureView_, &PictureView::painted, &controller_, &ViewerController::notePainted);
+  connect(&controller_, &ViewerController::titleChanged, this, &MainWindow::showTitle);
+  connect(&controller_, &ViewerController::recordingEnded, this, &MainWindow::showRecordingEnd);
 }
 
 MainWindow::~MainWindow() = default;
@@ -104,36 +98,13 @@ void MainWindow::createViewMenu() {
   addAction(leaveFullScreenAction_);
 }
 
-// Decodes one frame; the read blocks this thread until the device delivers or its time-out
-// passes, so frames follow the device's pace, at most one per tick.
-void MainWindow::runFrame() {
-  const TickResult result = viewer_.tick(settings_.pictureMode());
-  if (recordAction_->isChecked() && !link_.isRecording()) {  // a write failed in that tick
-    showWarning(
-        tr("Recording stopped: %1\nWhat was recorded until then is kept.").arg(recordingFailure()));
-    showRecordingState();
-  }
-  switch (result) {
-    case TickResult::DeviceFailed:
-      frameTimer_->stop();
-      emit deviceFailed();
-      return;
-    case TickResult::NoFrame:
-      return;
-    case TickResult::NewTitle:
-      setWindowTitle(QString::fromLatin1(viewer_.title()));
-      [[fallthrough]];
-    case TickResult::FrameShown:
-      pictureView_->update();
-      return;
-  }
-}
+void MainWindow::showTitle(const QString& title) { setWindowTitle(title); }
 
 // The flags count as on when non-zero, as in a file the user edited; a toggle stores 0 or 1.
 void MainWindow::toggleWide() {
   settings_.wide = settings_.wide == 0 ? 1 : 0;
   wideAction_->setChecked(settings_.wide != 0);
-  viewer_.redraw(settings_.pictureMode());
+  controller_.redraw();
   pictureView_->setWide(settings_.wide != 0);
   fitWindow();
 }
@@ -141,7 +112,7 @@ void MainWindow::toggleWide() {
 void MainWindow::toggleScreen4() {
   settings_.scr4 = settings_.scr4 == 0 ? 1 : 0;
   screen4Action_->setChecked(settings_.scr4 != 0);
-  viewer_.redraw(settings_.pictureMode());
+  controller_.redraw();
   pictureView_->update();
 }
 
@@ -154,14 +125,11 @@ void MainWindow::openBufferSizeDialog() {
 }
 
 // Between two frames: bytes already read are served first, then reads take the new size.
-void MainWindow::changeReadSize(int32_t readSize) {
-  settings_.bufsize = readSize;
-  viewer_.changeReadSize(readSize);
-}
+void MainWindow::changeReadSize(int32_t readSize) { controller_.changeReadSize(readSize); }
 
 void MainWindow::toggleRecording(bool on) {
   if (!on) {
-    stopRecording();
+    controller_.stopRecording();
     return;
   }
   QString error;
@@ -180,31 +148,39 @@ bool MainWindow::recordTo(const QString& path, QString& error) {
 void MainWindow::startRecording(std::unique_ptr<QFile> file) {
   if (file != nullptr) {
     recordingName_ = file->fileName();
-    link_.startRecording(std::make_unique<RecordingFile>(std::move(file)));
+    controller_.startRecording(std::make_unique<RecordingFile>(std::move(file)));
   }
   showRecordingState();
 }
 
 QString MainWindow::recordingFailure() const {
+  return recordingFailure(controller_.recordingFailure());
+}
+
+QString MainWindow::recordingFailure(int error) const {
   return QStringLiteral("%1: %2").arg(recordingName_,
-                                      QString::fromLocal8Bit(std::strerror(link_.failure())));
+                                      QString::fromLocal8Bit(std::strerror(error)));
 }
 
-void MainWindow::stopRecording() {
-  if (!link_.stopRecording()) showRecordingFailure();
+void MainWindow::showRecordingEnd(RecordingEnd how, int error) {
+  if (how == RecordingEnd::Failed)
+    showWarning(tr("Recording stopped: %1\nWhat was recorded until then is kept.")
+                    .arg(recordingFailure(error)));
+  else if (error != 0)
+    showWarning(tr("The recording's last bytes could not be written: %1\nWhat was written "
+                   "before is kept.")
+                    .arg(recordingFailure(error)));
+  else if (how == RecordingEnd::ForStreamFile)
+    showNote(tr("Recording stopped: a stream file plays instead of the device.\n"
+                "The recording is saved as %1.")
+                 .arg(recordingName_));
   showRecordingState();
-}
-
-void MainWindow::showRecordingFailure() {
-  showWarning(
-      tr("The recording's last bytes could not be written: %1\nWhat was written before is kept.")
-          .arg(recordingFailure()));
 }
 
 // The title keeps its format while recording: a mark beside the menu, or over the picture in
 // full screen.
 void MainWindow::showRecordingState() {
-  const bool recording = link_.isRecording(), fullScreen = fullScreenAction_->isChecked();
+  const bool recording = controller_.isRecording(), fullScreen = fullScreenAction_->isChecked();
   recordAction_->setChecked(recording);
   recordingMark_->setToolTip(recording ? recordingName_ : QString());
   recordingMark_->setVisible(recording && !fullScreen);
@@ -213,7 +189,7 @@ void MainWindow::showRecordingState() {
 
 void MainWindow::savePicture() {
   QString result;
-  if (!::savePicture(viewer_.picture(), settings_.wide != 0, folders_.pictures, result))
+  if (!::savePicture(controller_.picture(), settings_.wide != 0, folders_.pictures, result))
     showWarning(tr("The picture could not be saved: %1").arg(result));
 }
 
@@ -244,28 +220,20 @@ bool MainWindow::openStream(const QString& path, QString& error) {
       error = tr("%1: no whole frame of a capture stream in it.").arg(path);
       return false;
   }
-  const bool recorded = link_.isRecording();
-  link_.playFile(std::move(file), viewer_, settings_.bufsize);
-  if (recorded && link_.failure() == 0)
-    showNote(tr("Recording stopped: a stream file plays instead of the device.\n"
-                "The recording is saved as %1.")
-                 .arg(recordingName_));
-  else if (recorded)
-    showRecordingFailure();
-  showRecordingState();
+  controller_.playFile(std::move(file));
   showSource();
   return true;
 }
 
 void MainWindow::closeStream() {
-  if (link_.playDevice(viewer_, settings_.bufsize) != OpenResult::Opened)
+  if (controller_.playDevice() != OpenResult::Opened)
     showWarning(tr("The capture device cannot be opened: the stream file plays on."));
   showSource();
 }
 
 void MainWindow::showSource() {
-  closeStreamAction_->setEnabled(!link_.playsDevice());
-  recordAction_->setEnabled(link_.playsDevice());
+  closeStreamAction_->setEnabled(!controller_.playsDevice());
+  recordAction_->setEnabled(controller_.playsDevice());
 }
 
 // The settings keep the scale chosen; the window may show a lower one.
@@ -335,10 +303,10 @@ void MainWindow::setFullScreen(bool on) {
     showNormal();
 }
 
-// Closing the window ends the program: no tick may hold up its way out, as one can for a second
-// on a stream without frames.
+// Closing the window ends the program: no frame may hold up its way out, as a file's can for a
+// second on a stream without frames.
 void MainWindow::closeEvent(QCloseEvent* event) {
-  frameTimer_->stop();
+  controller_.stop();
   QMainWindow::closeEvent(event);
 }
 

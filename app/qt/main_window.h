@@ -1,9 +1,9 @@
 // kestravu, the native Linux viewer: a Qt 6 Widgets front end over the core (core/viewer.h),
-// which decodes the device's stream one frame per 16 ms tick on the one GUI thread. This folder
-// owns:
+// which decodes the device's frames as they arrive on the one GUI thread. This folder owns:
 //   main.cpp             the entry point, its options and the stream file it may be given
 //   program.h            start-up, the event loop and shutdown, with the start-up messages
-//   main_window.h        the window: menus, frame timer, title, full screen
+//   viewer_controller.h  the loop: live decoding, file pacing, source switching, recording
+//   main_window.h        the window: menus, title, full screen
 //   picture_view.h       the widget that presents the picture
 //   saved_files.h        recordings and pictures: folders, names, the picture as shown
 //   buffer_size_dialog.h the dialog for the USB read size
@@ -17,20 +17,17 @@
 #include "saved_files.h"
 #include "settings.h"
 #include "settings_store.h"
-#include "viewer.h"
+#include "viewer_controller.h"
 
 class PictureView;
 class QAction;
 class QActionGroup;
 class QLabel;
 class QScreen;
-class QTimer;
-class RecordingLink;
 
 // What the window works on; all of it outlives the window.
 struct ViewerParts {
-  Viewer& viewer;       // buffers allocated
-  RecordingLink& link;  // the link the viewer reads through
+  ViewerController& controller;  // buffers allocated
   Settings& settings;
   ViewSettings& view;
 };
@@ -39,13 +36,11 @@ class MainWindow final : public QMainWindow {
   Q_OBJECT
 
  public:
-  static constexpr int kFramePeriodMs = 16;
   // Display scales that are a whole number of device pixels only every few logical pixels
   // (1.25, 1.75: every 4) are met within this many.
   static constexpr int kMenuBarSlack = 8;
 
-  // The frame timer starts at once and runs while the event loop does: before that, the device
-  // must be open, or a stream file playing (openStream).
+  // Shows the controller's frames; the controller runs the loop.
   MainWindow(const ViewerParts& parts, OutputFolders folders, QWidget* parent = nullptr);
   ~MainWindow() override;
 
@@ -58,12 +53,9 @@ class MainWindow final : public QMainWindow {
   bool recordTo(const QString& path, QString& error);
   // Why the last recording failed, with its file name.
   QString recordingFailure() const;
+  QString recordingFailure(int error) const;
 
  signals:
-  // The device failed or fell silent for the read time-out: the program ends. No more frames
-  // are decoded.
-  void deviceFailed();
-
  protected:
   void changeEvent(QEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
@@ -73,14 +65,13 @@ class MainWindow final : public QMainWindow {
   void createFileMenu();
   void createModeMenu();
   void createViewMenu();
-  void runFrame();
+  void showTitle(const QString& title);
+  void showRecordingEnd(RecordingEnd how, int error);
   void toggleWide();
   void toggleScreen4();
   void openBufferSizeDialog();
   void changeReadSize(int32_t readSize);
   void toggleRecording(bool on);
-  void stopRecording();
-  void showRecordingFailure();
   void startRecording(std::unique_ptr<QFile> file);
   void showRecordingState();
   void savePicture();
@@ -96,14 +87,12 @@ class MainWindow final : public QMainWindow {
   void showNote(const QString& text);
   void showMessage(QMessageBox::Icon icon, const QString& text);
 
-  Viewer& viewer_;
-  RecordingLink& link_;
+  ViewerController& controller_;
   Settings& settings_;
   ViewSettings& view_;
   const OutputFolders folders_;
   QString recordingName_;  // the file of the recording, or of the last one
   PictureView* pictureView_;
-  QTimer* frameTimer_;
   QLabel* recordingMark_;
   QActionGroup* scales_ = nullptr;  // Scale 1x ... 4x, in that order
   QAction* recordAction_ = nullptr;

@@ -101,4 +101,6 @@ void PictureView::paintEvent(QPaintEvent*) {
   painter.setCompositionMode(QPainter::CompositionMode_Source);
   if (drawn != device) painter.fillRect(QRect(QPoint(0, 0), device), Qt::black);
   painter.drawImage(QRect(origin, drawn), buffer_, QRect(QPoint(0, 0), pictureSize_));
+  painter.end();
+  emit painted();
 }

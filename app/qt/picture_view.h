@@ -28,6 +28,10 @@ class PictureView final : public QWidget {
   // A mark in the top right corner, over the picture: where the menu bar's mark is hidden.
   void setRecordingMark(bool shown);
 
+ signals:
+  // The picture has been drawn.
+  void painted();
+
  protected:
   void paintEvent(QPaintEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;

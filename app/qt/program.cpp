@@ -12,9 +12,8 @@
 #include <memory>
 
 #include "main_window.h"
-#include "recording_link.h"
 #include "settings_store.h"
-#include "viewer.h"
+#include "viewer_controller.h"
 
 namespace {
 
@@ -94,15 +93,14 @@ int runViewer(DeviceLink& device, Clock& clock, const RunOptions& options) {
   const SettingsStore store(options.settingsPath);
   Settings settings = store.load();
   ViewSettings view = store.loadView();
-  RecordingLink link(device, clock);
-  Viewer viewer(link, clock);
+  ViewerController controller(device, clock, settings);
   // Given a stream file, the program needs no device.
   const bool playsFile = !options.streamFile.isEmpty();
-  if (!playsFile && viewer.openDevice(settings.bufsize) != OpenResult::Opened)
+  if (!playsFile && controller.openDevice() != OpenResult::Opened)
     return showStartupFailure(kDeviceFailed);
-  if (!viewer.allocateBuffers()) return showStartupFailure(kMemoryFailed);
+  if (!controller.allocateBuffers()) return showStartupFailure(kMemoryFailed);
 
-  MainWindow window({viewer, link, settings, view}, options.folders);
+  MainWindow window({controller, settings, view}, options.folders);
   QString error;
   if (playsFile && !window.openStream(options.streamFile, error))
     return showStartupFailure(kStreamFileFailed, error);
@@ -110,14 +108,14 @@ int runViewer(DeviceLink& device, Clock& clock, const RunOptions& options) {
     return showStartupFailure(kRecordingFailed, error);
   // Quit and the close button end the loop by closing the last window; a failed device ends it
   // here, quietly, also while the dialog is open.
-  QObject::connect(&window, &MainWindow::deviceFailed, qApp,
+  QObject::connect(&controller, &ViewerController::deviceFailed, qApp,
                    [] { QCoreApplication::exit(kExitNormal); });
   const EndOnSignals endOnSignals;
   window.show();
+  controller.start();
   QApplication::exec();
 
-  if (!link.stopRecording()) qWarning("kestravu: %s", qPrintable(window.recordingFailure()));
-  viewer.closeDevice();
+  if (!controller.shutDown()) qWarning("kestravu: %s", qPrintable(window.recordingFailure()));
   store.save(settings, view);
   return kExitNormal;
 }

@@ -195,13 +195,14 @@ bool RunningViewer::start() {
     qWarning("the simulated device's libftd2xx.so is not on the library path");
     return false;
   }
-  link = std::make_unique<RecordingLink>(*device, clock);
-  viewer = std::make_unique<Viewer>(*link, clock);
-  if (viewer->openDevice(settings.bufsize) != OpenResult::Opened || !viewer->allocateBuffers())
+  controller = std::make_unique<ViewerController>(*device, clock, settings);
+  if (controller->openDevice() != OpenResult::Opened || !controller->allocateBuffers())
     return false;
-  window = std::make_unique<MainWindow>(ViewerParts{*viewer, *link, settings, view}, folders);
+  window = std::make_unique<MainWindow>(ViewerParts{*controller, settings, view}, folders);
   window->show();
-  return QTest::qWaitForWindowExposed(window.get());
+  if (!QTest::qWaitForWindowExposed(window.get())) return false;
+  if (startsLoop) controller->start();
+  return true;
 }
 
 }  // namespace Harness

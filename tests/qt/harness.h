@@ -10,10 +10,9 @@
 
 #include "clock.h"
 #include "main_window.h"
-#include "recording_link.h"
 #include "saved_files.h"
 #include "settings.h"
-#include "viewer.h"
+#include "viewer_controller.h"
 
 class QAction;
 class QWidget;
@@ -62,14 +61,15 @@ void whenFileDialogShown(const QString& path);
 struct RunningViewer {
   SteadyClock clock;
   std::unique_ptr<DeviceLink> device;
-  std::unique_ptr<RecordingLink> link;
-  std::unique_ptr<Viewer> viewer;
   Settings settings;
+  std::unique_ptr<ViewerController> controller;
   ViewSettings view;
   OutputFolders folders;  // to be set before start()
+  bool startsLoop = true;  // false: the test starts the controller's loop itself
   std::unique_ptr<MainWindow> window;
 
-  // False, with a test failure, when the device or the window did not come up.
+  // False, with a test failure, when the device or the window did not come up. The loop starts
+  // once the window is shown.
   bool start();
 };
 

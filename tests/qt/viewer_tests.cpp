@@ -18,6 +18,7 @@
 #include <QScreen>
 #include <QSignalSpy>
 #include <QTemporaryFile>
+#include <QThread>
 #include <QTest>
 #include <QTimer>
 #include <cmath>
@@ -284,7 +285,9 @@ void ViewerTests::title_data() {
   QTest::newRow("ten") << 10;
 }
 
-// The stream ends as if unplugged after its last frame, so the run ends at once.
+// The stream ends as if unplugged after its last frame, so the run ends at once. Every frame
+// has arrived before the loop starts: all are decoded (the title counts them) and one paint
+// shows the last.
 void ViewerTests::title() {
   QFETCH(int, frames);
   const QString stream = patternStream(scratch_.path(), frames);
@@ -292,10 +295,17 @@ void ViewerTests::title() {
   setUpDevice("FPS", "0");
   setUpDevice("FAIL_AFTER", QByteArray::number(QFile(stream).size()));
   RunningViewer run;
+  run.startsLoop = false;
   QVERIFY(run.start());
   QCOMPARE(run.window->windowTitle(), QStringLiteral("KESTRAVU"));
-  QSignalSpy failed(run.window.get(), &MainWindow::deviceFailed);
+  QSignalSpy failed(run.controller.get(), &ViewerController::deviceFailed);
+  QSignalSpy shown(run.controller.get(), &ViewerController::frameShown);
+  run.controller->start();
+  QThread::msleep(1000);  // the frames arrive while this thread is held up
   QVERIFY(failed.wait(10000));
+  QCOMPARE(shown.count(), 1);
+  const QImage last = referencePicture(stream, scratch_.path(), {}, frames - 1);
+  QTRY_COMPARE(differingPixels(run.window->centralWidget()->grab().toImage(), last), 0);
 
   if (frames < 10) {
     QCOMPARE(run.window->windowTitle(), QStringLiteral("KESTRAVU"));
@@ -486,7 +496,9 @@ void ViewerTests::record_data() {
 }
 
 // Recorded while the device plays a known stream, the file holds exactly the bytes the device
-// delivered from Record on, to the last read before the recording ended, however it ended:
+// delivered from Record on, to the last read before the recording ended, however it ended (the
+// device is read on a thread of its own: the reads of the moment a command is chosen may fall
+// on either side of it):
 // Stop, Quit, the close button, a signal, the device unplugged, or its stream at an end. Started
 // at launch into a given file, it holds the stream from the first byte read, the file replaced.
 void ViewerTests::record() {
@@ -502,15 +514,17 @@ void ViewerTests::record() {
   if (ending != "silent") setUpDevice("LOOP", "1");
   const qint64 unplugAfter = streamBytes.size() * 3 / 2;
   if (ending == "unplugged") setUpDevice("FAIL_AFTER", QByteArray::number(unplugAfter));
-  int readsBefore = -1, readsAtStop = -1;
+  int readsBefore = -1, readsAtStart = -1, readsBeforeStop = -1, readsAtStop = -1;
   bool shown = false;
   whenMainWindowShown([&](MainWindow* window) {
     readsBefore = atLaunch ? 0 : logLines(log).size();
     if (!atLaunch) action(window, "&Record Stream")->trigger();
+    readsAtStart = atLaunch ? 0 : logLines(log).size();
     shown = action(window, "&Record Stream")->isChecked() &&
             window->menuBar()->cornerWidget()->isVisible();
     QTimer::singleShot(600, window, [&, window] {
       if (ending == "stop") {
+        readsBeforeStop = logLines(log).size();
         action(window, "&Record Stream")->trigger();
         readsAtStop = logLines(log).size();
         shown = shown && !window->menuBar()->cornerWidget()->isVisible();
@@ -526,17 +540,25 @@ void ViewerTests::record() {
   QVERIFY(shown);
 
   const QStringList lines = logLines(log);
-  if (readsAtStop < 0) readsAtStop = lines.size();
-  const qint64 offset = deliveredBytes(lines.mid(0, readsBefore));
-  const qint64 length = deliveredBytes(lines.mid(readsBefore, readsAtStop - readsBefore));
+  if (readsAtStop < 0) readsBeforeStop = readsAtStop = lines.size();
+  const qint64 startFrom = deliveredBytes(lines.mid(0, readsBefore));
+  const qint64 startTo = deliveredBytes(lines.mid(0, readsAtStart));
+  const qint64 endFrom = deliveredBytes(lines.mid(0, readsBeforeStop));
+  const qint64 endTo = deliveredBytes(lines.mid(0, readsAtStop));
   const QString recording = atLaunch ? givenFile : onlyFile(foldersIn(scratch_.path()).videos);
   QVERIFY(atLaunch || QFileInfo(recording).fileName().contains(
                           QRegularExpression("^kestravu-\\d{8}-\\d{6}\\.kvs$")));
-  QVERIFY(length > 0);
-  QCOMPARE(QFileInfo(recording).size(), length);
-  QVERIFY(readFile(recording) == loopedSlice(streamBytes, offset, length));
-  if (ending == "unplugged") QCOMPARE(offset + length, unplugAfter);
-  if (ending == "silent") QCOMPARE(offset + length, qint64(streamBytes.size()));
+  const QByteArray recorded = readFile(recording);
+  QVERIFY(!recorded.isEmpty());
+  qint64 start = -1;
+  for (qint64 at = startFrom; at <= startTo && start < 0; ++at)
+    if (recorded == loopedSlice(streamBytes, at, recorded.size())) start = at;
+  QVERIFY2(start >= 0, "the recording is not the stream from the moment Record was chosen");
+  const qint64 end = start + recorded.size();
+  QVERIFY2(end >= endFrom && end <= endTo,
+           qPrintable(QStringLiteral("recorded to %1, delivered to %2 ... %3").arg(end).arg(endFrom).arg(endTo)));
+  if (ending == "unplugged") QCOMPARE(end, unplugAfter);
+  if (ending == "silent") QCOMPARE(end, qint64(streamBytes.size()));
   if (!atLaunch) return;
 
   // A file that cannot be written ends the start.

@@ -11,13 +11,18 @@
 #                size in the dialog (a reopen) and saves a picture on the way, and ends with exit
 #                code 0 when the device is unplugged: the chip dropped nothing while the viewer
 #                read, the recording is byte for byte what the chip sent in each opening of the
-#                device, to the last byte, and the settings are saved.
-# Usage: usb_tests.sh BUILD_DIR SOURCE_DIR [VIEWER]
+#                device, to the last byte, and the settings are saved. On the way the picture is
+#                compared with the chip (lag_probe): the bytes the decoder took against the end of
+#                the last whole frame the chip sent, every 50 ms; the GUI thread alone is held up for 2 s, and the picture
+#                must be within 50 ms (3 frames) of the chip 3 s after the window came up and
+#                from 0.5 s after the hold-up ended.
+# Usage: usb_tests.sh BUILD_DIR SOURCE_DIR [VIEWER [LAG_PROBE]]
 # Logs, the chip's sent bytes and the recording stay in BUILD_DIR/usb-tests/.
 set -uo pipefail
 build=$1
 source=$2
 viewer=${3:-$build/app/qt/kestravu}
+probe=${4:-$build/tests/usb_lag_probe}
 chip=$build/sim/usb-chip
 out=$build/usb-tests
 rm -rf "$out" && mkdir -p "$out"
@@ -132,11 +137,16 @@ echo "== streaming"
 # the host's file share stalls the guest longer than a real disk would stall a real machine.
 ldd "$viewer" | awk '$3 ~ /^\// {print $3}' | xargs cat /usr/lib/x86_64-linux-gnu/qt6/plugins/*/*.so >/dev/null 2>&1
 bound_to_ftdi_sio "$kestravu_device" || fail "ftdi_sio is not bound to the device before the viewer runs"
-"$viewer" --record "$work/record.kvs" >"$work/viewer.log" 2>&1 &
+KESTRAVU_TRACE=$work/trace.log "$viewer" --record "$work/record.kvs" >"$work/viewer.log" 2>&1 &
 viewer_pid=$!
 wait_until 60 grep -q 'SET_LATENCY_TIMER .*index=1' "$work/chip.log" || fail "the viewer did not set the latency timer"
 opened=$SECONDS
 window=$(timeout 60 xdotool search --sync --onlyvisible --name '^KESTRAVU' | head -n1)
+# The stream's rate: the pattern's 1200 frames at 60 a second.
+first_opening=$(sed -n 's/^request RESET value=0x0000 index=1 sent=\([0-9]*\).*/\1/p' "$work/chip.log" | head -n1)
+"$probe" "$work/sent.bin" "$work/trace.log" "$viewer_pid" "${first_opening:-0}" \
+  $(($(stat -c %s "$work/pattern.kvs") / 20)) 11 2 16 >"$work/lag.log" 2>&1 &
+probe_pid=$!
 bound_to_ftdi_sio "$kestravu_device" && fail "ftdi_sio still holds the device the viewer opened"
 bound_to_ftdi_sio "$other_device" || fail "ftdi_sio let go of the other FTDI board"
 requests=$(grep -oE '^request (RESET|SET_BITMODE|SET_LATENCY_TIMER) value=0x[0-9a-f]+ index=1' "$work/chip.log" | head -n3 | tr '\n' ';')
@@ -157,6 +167,15 @@ wait_until 30 dialog_closed || fail "the read size dialog did not take 128"
 
 sleep 4
 xdotool windowfocus --sync "$window" key ctrl+s
+wait "$probe_pid"
+lag=$(tail -n1 "$work/lag.log")
+echo "behind the chip: $lag"
+awk -v line="$lag" 'BEGIN {
+  if (split(line, f, /[:,] */) < 1 || line !~ /^lag at 3 s: /) exit 1
+  match(line, /lag at 3 s: [-0-9.]+/); at3 = substr(line, RSTART + 12, RLENGTH - 12) + 0
+  match(line, /after it: at most [-0-9.]+/); after = substr(line, RSTART + 18, RLENGTH - 18) + 0
+  exit !(at3 >= 0 && at3 <= 50 && after <= 50)
+}' || fail "the picture is more than 50 ms behind the chip: $lag"
 sleep $((opened + 20 - SECONDS > 0 ? opened + 20 - SECONDS : 0))
 kill -USR1 "$chip_pid"
 timeout 60 tail -s 0.05 --pid="$viewer_pid" -f /dev/null
