@@ -162,7 +162,7 @@ class ViewerTests : public QObject {
   QTemporaryDir scratch_;
 };
 
-// One key frame over and over: whatever the tick, the picture is that frame, drawn in the
+// One key frame over and over: whenever it is painted, the picture is that frame, drawn in the
 // current mode, which the menu switches through all four, at each window scale and full
 // screen; Save Picture writes it as the stream tool decodes it. Also run with QT_SCALE_FACTOR
 // set, where the picture must stay whole device pixels and fill the view.
