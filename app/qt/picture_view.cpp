@@ -25,8 +25,7 @@ PictureView::PictureView(const FrameBuffer& picture, QWidget* parent)
       buffer_(reinterpret_cast<const uchar*>(picture.pixels.get()), kBufferWidth, kBufferHeight,
               kBufferWidth * 4, QImage::Format_RGB32),
       recordingMark_(makeRecordingMark(this)) {
-  // Every pixel is painted each time, and the picture's top byte is 0, not the opaque 0xFF that
-  // the format stands for: without this, a grab would come back transparent.
+  // Every pixel is painted each time, opaque.
   setAttribute(Qt::WA_OpaquePaintEvent);
   recordingMark_->setAutoFillBackground(true);
   QPalette black = recordingMark_->palette();
@@ -88,6 +87,11 @@ void PictureView::placeRecordingMark() {
 // Drawn in device pixels at a whole multiple of the picture's size, so that each picture pixel
 // becomes a sharp square at any display scale; a fractional scale leaves a black margin
 // around the centred picture instead of blurring it.
+// The picture's top byte is 0, not the 0xFF that Format_RGB32 stands for, and Qt copies it as it
+// is into the window's buffer: where that buffer keeps alpha (Wayland's do, X11's 24-bit ones
+// do not) the picture would be transparent. So the view is filled opaque black and the picture
+// ORed onto it, which sets the top byte in the same pass that draws it, with no copy of the
+// picture; it costs no more than a plain copy, and less when scaled.
 void PictureView::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   const qreal ratio = devicePixelRatioF();
@@ -99,6 +103,7 @@ void PictureView::paintEvent(QPaintEvent*) {
 
   painter.scale(1 / ratio, 1 / ratio);
   painter.setCompositionMode(QPainter::CompositionMode_Source);
-  if (drawn != device) painter.fillRect(QRect(QPoint(0, 0), device), Qt::black);
+  painter.fillRect(QRect(QPoint(0, 0), device), Qt::black);
+  painter.setCompositionMode(QPainter::RasterOp_SourceOrDestination);
   painter.drawImage(QRect(origin, drawn), buffer_, QRect(QPoint(0, 0), pictureSize_));
 }
