@@ -1,5 +1,6 @@
 #include "picture_view.h"
 
+#include <QGuiApplication>
 #include <QLabel>
 #include <QPainter>
 #include <algorithm>
@@ -24,6 +25,7 @@ PictureView::PictureView(const FrameBuffer& picture, QWidget* parent)
     : QWidget(parent),
       buffer_(reinterpret_cast<const uchar*>(picture.pixels.get()), kBufferWidth, kBufferHeight,
               kBufferWidth * 4, QImage::Format_RGB32),
+      setsTopByte_(QGuiApplication::platformName() != QLatin1String("xcb")),
       recordingMark_(makeRecordingMark(this)) {
   // Every pixel is painted each time, opaque.
   setAttribute(Qt::WA_OpaquePaintEvent);
@@ -88,10 +90,10 @@ void PictureView::placeRecordingMark() {
 // becomes a sharp square at any display scale; a fractional scale leaves a black margin
 // around the centred picture instead of blurring it.
 // The picture's top byte is 0, not the 0xFF that Format_RGB32 stands for, and Qt copies it as it
-// is into the window's buffer: where that buffer keeps alpha (Wayland's do, X11's 24-bit ones
-// do not) the picture would be transparent. So the view is filled opaque black and the picture
-// ORed onto it, which sets the top byte in the same pass that draws it, with no copy of the
-// picture; it costs no more than a plain copy, and less when scaled.
+// is into the window's buffer. X11's usual 24-bit windows ignore that byte; elsewhere, as on
+// Wayland, it is alpha and the picture would be transparent: there the view is filled opaque
+// black and the picture ORed onto it, which sets the byte as the picture is drawn, with no copy
+// of the picture. X11 keeps the plain copy, as the OR reads the buffer back and costs more.
 void PictureView::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   const qreal ratio = devicePixelRatioF();
@@ -103,7 +105,7 @@ void PictureView::paintEvent(QPaintEvent*) {
 
   painter.scale(1 / ratio, 1 / ratio);
   painter.setCompositionMode(QPainter::CompositionMode_Source);
-  painter.fillRect(QRect(QPoint(0, 0), device), Qt::black);
-  painter.setCompositionMode(QPainter::RasterOp_SourceOrDestination);
+  if (setsTopByte_ || drawn != device) painter.fillRect(QRect(QPoint(0, 0), device), Qt::black);
+  if (setsTopByte_) painter.setCompositionMode(QPainter::RasterOp_SourceOrDestination);
   painter.drawImage(QRect(origin, drawn), buffer_, QRect(QPoint(0, 0), pictureSize_));
 }
