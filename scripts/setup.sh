@@ -15,8 +15,10 @@ windows_packages=(g++-mingw-w64-i686 binutils-mingw-w64-i686)
 # to unpack Debian's kernel, and udevadm for the udev rule.
 usb_packages=(qemu-system-x86 busybox-static kmod cpio xz-utils udev)
 # fonts-wine brings the Marlett font that Wine draws caption buttons and menu check marks with;
-# the IPA Gothic font draws the Japanese messages.
-desktop_packages=(wine wine32:i386 wine64 fonts-wine fonts-ipafont-gothic xvfb xdotool x11-utils)
+# the IPA Gothic font draws the Japanese messages. Weston's headless compositor and Qt's Wayland
+# platform run the viewer as a native Wayland client.
+desktop_packages=(wine wine32:i386 wine64 fonts-wine fonts-ipafont-gothic xvfb xdotool x11-utils
+                  weston qt6-wayland)
 
 want=("${native_packages[@]}" "${package_packages[@]}" "${windows_packages[@]}" "${usb_packages[@]}")
 [ "${1:-}" = "--native-only" ] || want+=("${desktop_packages[@]}")

@@ -1,16 +1,19 @@
 # The native viewer (kestravu, Qt): its window, dialog, start-up and settings file in-process on
-# the offscreen platform over the simulated device's libftd2xx.so, and one run on a virtual X
-# display driven with real key presses.
+# the offscreen platform over the simulated device's libftd2xx.so, one run on a virtual X
+# display driven with real key presses, and one as a client of a headless Wayland compositor.
 if(KESTRAVU_QT AND TARGET kestravu AND TARGET device_sim)
   find_package(Qt6 REQUIRED COMPONENTS Test)
-  add_executable(qt_tests ${CMAKE_CURRENT_LIST_DIR}/qt/viewer_tests.cpp ${CMAKE_CURRENT_LIST_DIR}/qt/harness.cpp
-                          ${CMAKE_CURRENT_LIST_DIR}/qt/harness.h)
-  set_target_properties(qt_tests PROPERTIES AUTOMOC ON)
-  target_link_libraries(qt_tests PRIVATE kestravu_qt kestravu_link Qt6::Test)
-  target_compile_definitions(qt_tests PRIVATE KESTRAVU_STREAM_TOOL="$<TARGET_FILE:kestravu-stream>"
-                             KESTRAVU_DOCS="${CMAKE_SOURCE_DIR}/docs"
+  add_library(qt_harness STATIC ${CMAKE_CURRENT_LIST_DIR}/qt/harness.cpp ${CMAKE_CURRENT_LIST_DIR}/qt/harness.h)
+  target_include_directories(qt_harness PUBLIC ${CMAKE_CURRENT_LIST_DIR}/qt)
+  target_link_libraries(qt_harness PUBLIC kestravu_qt kestravu_link Qt6::Test)
+  target_compile_definitions(qt_harness PUBLIC KESTRAVU_STREAM_TOOL="$<TARGET_FILE:kestravu-stream>"
                              KESTRAVU_DELIVERED_BYTES="${CMAKE_CURRENT_LIST_DIR}/support/delivered_bytes.awk")
-  add_dependencies(qt_tests kestravu-stream device_sim)
+  add_dependencies(qt_harness kestravu-stream device_sim)
+
+  add_executable(qt_tests ${CMAKE_CURRENT_LIST_DIR}/qt/viewer_tests.cpp)
+  set_target_properties(qt_tests PROPERTIES AUTOMOC ON)
+  target_link_libraries(qt_tests PRIVATE qt_harness)
+  target_compile_definitions(qt_tests PRIVATE KESTRAVU_DOCS="${CMAKE_SOURCE_DIR}/docs")
 
   # A screen large enough for the window at 4x and for full screen at several whole scales.
   set(qt_environment QT_QPA_PLATFORM=offscreen:configfile=${CMAKE_CURRENT_LIST_DIR}/qt/screen.json
@@ -53,5 +56,21 @@ if(KESTRAVU_QT AND TARGET kestravu AND TARGET device_sim)
              COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/qt/smoke_x_display.sh $<TARGET_FILE:kestravu>
                      $<TARGET_FILE_DIR:device_sim> $<TARGET_FILE:kestravu-stream>)
     set_tests_properties(qt.smoke_on_x_display PROPERTIES TIMEOUT 60)
+  endif()
+
+  # Weston's output, 1280 x 800 logical pixels at display scale 1 and 2, is large enough for the
+  # window at Scale 2x wherever Weston places it, and so for Wide at 1x, which is as large.
+  find_program(KESTRAVU_WESTON weston)
+  find_program(KESTRAVU_WESTON_SCREENSHOOTER weston-screenshooter)
+  if(KESTRAVU_WESTON AND KESTRAVU_WESTON_SCREENSHOOTER)
+    add_executable(wayland_tests ${CMAKE_CURRENT_LIST_DIR}/qt/wayland_tests.cpp)
+    set_target_properties(wayland_tests PROPERTIES AUTOMOC ON)
+    target_link_libraries(wayland_tests PRIVATE qt_harness)
+    foreach(scale 1 2)
+      add_test(NAME qt.wayland_display_scale_${scale}
+               COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/qt/weston.sh 1280 800 ${scale} $<TARGET_FILE:wayland_tests>)
+      set_tests_properties(qt.wayland_display_scale_${scale} PROPERTIES TIMEOUT 120 ENVIRONMENT
+                           "LD_LIBRARY_PATH=$<TARGET_FILE_DIR:device_sim>;KESTRAVU_DISPLAY_SCALE=${scale}")
+    endforeach()
   endif()
 endif()

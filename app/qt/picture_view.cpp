@@ -1,5 +1,6 @@
 #include "picture_view.h"
 
+#include <QGuiApplication>
 #include <QLabel>
 #include <QPainter>
 #include <algorithm>
@@ -24,9 +25,9 @@ PictureView::PictureView(const FrameBuffer& picture, QWidget* parent)
     : QWidget(parent),
       buffer_(reinterpret_cast<const uchar*>(picture.pixels.get()), kBufferWidth, kBufferHeight,
               kBufferWidth * 4, QImage::Format_RGB32),
+      setsTopByte_(QGuiApplication::platformName() != QLatin1String("xcb")),
       recordingMark_(makeRecordingMark(this)) {
-  // Every pixel is painted each time, and the picture's top byte is 0, not the opaque 0xFF that
-  // the format stands for: without this, a grab would come back transparent.
+  // Every pixel is painted each time, opaque.
   setAttribute(Qt::WA_OpaquePaintEvent);
   recordingMark_->setAutoFillBackground(true);
   QPalette black = recordingMark_->palette();
@@ -88,6 +89,11 @@ void PictureView::placeRecordingMark() {
 // Drawn in device pixels at a whole multiple of the picture's size, so that each picture pixel
 // becomes a sharp square at any display scale; a fractional scale leaves a black margin
 // around the centred picture instead of blurring it.
+// The picture's top byte is 0, not the 0xFF that Format_RGB32 stands for, and Qt copies it as it
+// is into the window's buffer. X11's usual 24-bit windows ignore that byte; elsewhere, as on
+// Wayland, it is alpha and the picture would be transparent: there the view is filled opaque
+// black and the picture ORed onto it, which sets the byte as the picture is drawn, with no copy
+// of the picture. X11 keeps the plain copy, as the OR reads the buffer back and costs more.
 void PictureView::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   const qreal ratio = devicePixelRatioF();
@@ -99,7 +105,8 @@ void PictureView::paintEvent(QPaintEvent*) {
 
   painter.scale(1 / ratio, 1 / ratio);
   painter.setCompositionMode(QPainter::CompositionMode_Source);
-  if (drawn != device) painter.fillRect(QRect(QPoint(0, 0), device), Qt::black);
+  if (setsTopByte_ || drawn != device) painter.fillRect(QRect(QPoint(0, 0), device), Qt::black);
+  if (setsTopByte_) painter.setCompositionMode(QPainter::RasterOp_SourceOrDestination);
   painter.drawImage(QRect(origin, drawn), buffer_, QRect(QPoint(0, 0), pictureSize_));
   painter.end();
   emit painted();

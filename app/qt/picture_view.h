@@ -41,6 +41,7 @@ class PictureView final : public QWidget {
   void placeRecordingMark();
 
   QImage buffer_;  // all 852 x 524 pixels of the picture, the core's own memory
+  const bool setsTopByte_;  // where the window shows the top byte of a pixel as alpha
   QSize pictureSize_;
   int windowScale_ = 1;
   bool fullScreen_ = false;

@@ -79,6 +79,7 @@ depends=$(dpkg-deb -f "$package" Depends)
 for library in libqt6widgets6 libqt6gui6 libqt6core6 libftdi1-2 libavcodec59; do
   check "Depends lists $library" grep -q "\b$library\b" <<<"$depends"
 done
+check "Recommends qt6-wayland" grep -qx 'qt6-wayland' <<<"$(dpkg-deb -f "$package" Recommends)"
 
 [ "$(id -u)" -eq 0 ] || { echo "skipped: the clean system needs root"; finish 77; }
 # shellcheck source=tests/package/clean_system.sh
