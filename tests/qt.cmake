@@ -11,6 +11,13 @@ if(KESTRAVU_QT AND TARGET kestravu AND TARGET device_sim)
                              KESTRAVU_DOCS="${CMAKE_SOURCE_DIR}/docs"
                              KESTRAVU_DELIVERED_BYTES="${CMAKE_CURRENT_LIST_DIR}/support/delivered_bytes.awk")
   add_dependencies(qt_tests kestravu-stream device_sim)
+  add_executable(qt_playback_tests ${CMAKE_CURRENT_LIST_DIR}/qt/playback_tests.cpp
+                                   ${CMAKE_CURRENT_LIST_DIR}/qt/harness.cpp ${CMAKE_CURRENT_LIST_DIR}/qt/harness.h)
+  set_target_properties(qt_playback_tests PROPERTIES AUTOMOC ON)
+  target_link_libraries(qt_playback_tests PRIVATE kestravu_qt kestravu_link Qt6::Test)
+  target_compile_definitions(qt_playback_tests PRIVATE KESTRAVU_STREAM_TOOL="$<TARGET_FILE:kestravu-stream>"
+                             KESTRAVU_DELIVERED_BYTES="${CMAKE_CURRENT_LIST_DIR}/support/delivered_bytes.awk")
+  add_dependencies(qt_playback_tests kestravu-stream device_sim)
 
   # A screen large enough for the window at 4x and for full screen at several whole scales.
   set(qt_environment QT_QPA_PLATFORM=offscreen:configfile=${CMAKE_CURRENT_LIST_DIR}/qt/screen.json
@@ -40,6 +47,8 @@ if(KESTRAVU_QT AND TARGET kestravu AND TARGET device_sim)
   add_qt_test(full_disk fullDisk)
   add_qt_test(odd_settings_files oddSettingsFiles)
   add_qt_test(recording_file_safety recordingFileSafety)
+  add_test(NAME qt.playback COMMAND qt_playback_tests)
+  set_tests_properties(qt.playback PROPERTIES ENVIRONMENT "${qt_environment}" TIMEOUT 60)
 
   add_test(NAME qt.version COMMAND kestravu --version)
   set_tests_properties(qt.version PROPERTIES PASS_REGULAR_EXPRESSION "^kestravu ${PROJECT_VERSION}\n$")
