@@ -6,8 +6,10 @@
 PlaybackController::PlaybackController(Viewer& viewer, Clock& clock, const Settings& settings,
                                        QObject* parent)
     : QObject(parent), viewer_(viewer), clock_(clock), settings_(settings), pace_(new QTimer(this)) {
-  // A coarse timer may stretch the period by 5 %; the pace is kept by the clock in any case.
+  // Each frame is played when it is due by the clock, so that the pace holds whatever the
+  // timer's granularity; a coarse timer may be 5 % late.
   pace_->setTimerType(Qt::PreciseTimer);
+  pace_->setSingleShot(true);
   connect(pace_, &QTimer::timeout, this, &PlaybackController::playOn);
 }
 
@@ -109,7 +111,7 @@ void PlaybackController::playOn() {
   const uint32_t elapsed = clock_.milliseconds() - paceStart_;
   const int64_t due = int64_t(elapsed) * kFramesPerSecond * speedQuarters_ / (1000 * kNormalQuarters);
   int64_t frames = due - framesPlayed_;
-  if (frames <= 0) return;
+  if (frames <= 0) return followPace();
   if (frames > kMostFramesATick) {
     restartPace();
     frames = 1;
@@ -123,23 +125,24 @@ void PlaybackController::playOn() {
                newTitle;
   }
   if (newTitle) emit titleChanged(QString::fromLatin1(viewer_.title()));
-  show(StreamFilePlayer::Result::Shown);
+  if (show(StreamFilePlayer::Result::Shown)) followPace();
 }
 
-// Frames due are counted from now; the timer ticks about once a frame at the speed.
+// Frames due are counted from now.
 void PlaybackController::restartPace() {
   paceStart_ = clock_.milliseconds();
   framesPlayed_ = 0;
-  pace_->setInterval(1000 * kNormalQuarters / (kFramesPerSecond * speedQuarters_));
   followPace();
   emit stateChanged(paused_, speedQuarters_);
 }
 
+// The timer fires when the next frame is due, in whole milliseconds rounded up.
 void PlaybackController::followPace() {
-  if (running_ && player_ != nullptr && !paused_)
-    pace_->start();
-  else
-    pace_->stop();
+  if (!running_ || player_ == nullptr || paused_) return pace_->stop();
+  const int64_t perSecond = int64_t(kFramesPerSecond) * speedQuarters_;
+  const int64_t dueAt = ((framesPlayed_ + 1) * 1000 * kNormalQuarters + perSecond - 1) / perSecond;
+  const int64_t elapsed = clock_.milliseconds() - paceStart_;
+  pace_->start(int(std::max<int64_t>(dueAt - elapsed, 0)));
 }
 
 // True when the frame was shown; otherwise the file is let go and ended() says why.
