@@ -15,10 +15,12 @@ using namespace Harness;
 
 namespace {
 
+// The newest message the window shows, if one is shown.
 QMessageBox* shownMessage(QWidget* window) {
+  QMessageBox* newest = nullptr;
   for (QMessageBox* box : window->findChildren<QMessageBox*>(Qt::FindDirectChildrenOnly))
-    if (box->isVisible()) return box;
-  return nullptr;
+    if (box->isVisible()) newest = box;
+  return newest;
 }
 
 }  // namespace
@@ -36,10 +38,12 @@ class PlaybackTests : public QObject {
 // A file of 400 frames with a key frame every 60: pause, both steps, both jumps (each clamped
 // at an end), Home, End, a slider drag and the speeds, each picture saved with Ctrl+S exactly
 // the tool's decode of the frame the bar names, also after Screen4 is switched on while paused.
-// The bar adds its height to the window while the file plays; a file cut to nothing while it
-// plays is said so, and the device plays again.
+// The bar adds its height to the window while the file plays. A file cut to nothing while it
+// plays is said so, and the device plays again; when the device cannot be opened either (it
+// opens twice only), the last picture stays and nothing plays.
 void PlaybackTests::reviewByKeysAndSlider() {
   constexpr int kFrames = 400;
+  setUpDevice("OPENS", "2");
   const QString stream = patternStream(scratch_.path(), kFrames);
   const QString played = scratch_.filePath("review.kvs");
   QVERIFY(QFile::copy(stream, played));
@@ -155,6 +159,19 @@ void PlaybackTests::reviewByKeysAndSlider() {
   QVERIFY(!action(&window, "&Pause")->isEnabled());
   QVERIFY(!window.statusBar()->isVisible() && !menu->isVisible());
   QTRY_COMPARE(window.height(), deviceHeight);
+  shownMessage(&window)->close();
+
+  QVERIFY(QFile::copy(stream, played + ".again"));
+  QVERIFY(window.openStream(played + ".again", error));
+  QVERIFY(QFile::resize(played + ".again", 0));
+  QTRY_VERIFY(shownMessage(&window) != nullptr);
+  QVERIFY2(shownMessage(&window)->text().endsWith("cannot be opened: nothing plays."),
+           qPrintable(shownMessage(&window)->text()));
+  QVERIFY(!run.controller->playsDevice() && !run.controller->playsFile());
+  QVERIFY(!action(&window, "&Record Stream")->isEnabled() && !menu->isVisible());
+  shownMessage(&window)->close();
+  action(&window, "&Close Stream")->trigger();
+  QCOMPARE(shownMessage(&window)->text(), QStringLiteral("The capture device cannot be opened."));
 }
 
 QTEST_MAIN(PlaybackTests)
