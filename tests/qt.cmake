@@ -14,6 +14,9 @@ if(KESTRAVU_QT AND TARGET kestravu AND TARGET device_sim)
   set_target_properties(qt_tests PROPERTIES AUTOMOC ON)
   target_link_libraries(qt_tests PRIVATE qt_harness)
   target_compile_definitions(qt_tests PRIVATE KESTRAVU_DOCS="${CMAKE_SOURCE_DIR}/docs")
+  add_executable(qt_playback_tests ${CMAKE_CURRENT_LIST_DIR}/qt/playback_tests.cpp)
+  set_target_properties(qt_playback_tests PROPERTIES AUTOMOC ON)
+  target_link_libraries(qt_playback_tests PRIVATE qt_harness)
 
   # A screen large enough for the window at 4x and for full screen at several whole scales.
   set(qt_environment QT_QPA_PLATFORM=offscreen:configfile=${CMAKE_CURRENT_LIST_DIR}/qt/screen.json
@@ -43,6 +46,8 @@ if(KESTRAVU_QT AND TARGET kestravu AND TARGET device_sim)
   add_qt_test(full_disk fullDisk)
   add_qt_test(odd_settings_files oddSettingsFiles)
   add_qt_test(recording_file_safety recordingFileSafety)
+  add_test(NAME qt.playback COMMAND qt_playback_tests)
+  set_tests_properties(qt.playback PROPERTIES ENVIRONMENT "${qt_environment}" TIMEOUT 60)
 
   add_test(NAME qt.version COMMAND kestravu --version)
   set_tests_properties(qt.version PROPERTIES PASS_REGULAR_EXPRESSION "^kestravu ${PROJECT_VERSION}\n$")

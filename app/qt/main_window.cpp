@@ -17,7 +17,7 @@
 
 #include "buffer_size_dialog.h"
 #include "picture_view.h"
-#include "stream_file_link.h"
+#include "playback_controls.h"
 
 MainWindow::MainWindow(const ViewerParts& parts, OutputFolders folders, QWidget* parent)
     : QMainWindow(parent),
@@ -26,7 +26,8 @@ MainWindow::MainWindow(const ViewerParts& parts, OutputFolders folders, QWidget*
       view_(parts.view),
       folders_(std::move(folders)),
       pictureView_(new PictureView(controller_.picture(), this)),
-      recordingMark_(makeRecordingMark(menuBar())) {
+      recordingMark_(makeRecordingMark(menuBar())),
+      playbackControls_(nullptr) {
   setWindowTitle(QString::fromLatin1(FrameStats::kInitialTitle));
   setCentralWidget(pictureView_);
   pictureView_->setWide(settings_.wide != 0);
@@ -37,6 +38,7 @@ MainWindow::MainWindow(const ViewerParts& parts, OutputFolders folders, QWidget*
   createFileMenu();
   createModeMenu();
   createViewMenu();
+  playbackControls_ = new PlaybackControls(controller_.playback(), this);
   fitWindow();
   // The menu bar is hidden in full screen: the window keeps the shortcuts alive.
   for (QAction* menu : menuBar()->actions()) addActions(menu->menu()->actions());
@@ -46,6 +48,7 @@ MainWindow::MainWindow(const ViewerParts& parts, OutputFolders folders, QWidget*
   connect(pictureView_, &PictureView::painted, &controller_, &ViewerController::notePainted);
   connect(&controller_, &ViewerController::titleChanged, this, &MainWindow::showTitle);
   connect(&controller_, &ViewerController::recordingEnded, this, &MainWindow::showRecordingEnd);
+  connect(&controller_, &ViewerController::fileEnded, this, &MainWindow::showFileEnd);
 }
 
 MainWindow::~MainWindow() = default;
@@ -202,38 +205,54 @@ void MainWindow::chooseStream() {
 
 // A recording holds the device's stream alone: it ends where the file starts.
 bool MainWindow::openStream(const QString& path, QString& error) {
-  auto file = std::make_unique<StreamFileLink>();
-  switch (file->load(QFile::encodeName(path).constData())) {
-    case StreamFileLink::LoadResult::Loaded:
+  switch (controller_.playFile(QFile::encodeName(path))) {
+    case StreamFilePlayer::LoadResult::Loaded:
       break;
-    case StreamFileLink::LoadResult::NotFound:
+    case StreamFilePlayer::LoadResult::NotFound:
       error = tr("%1: there is no such file.").arg(path);
       return false;
-    case StreamFileLink::LoadResult::NotRegular:
+    case StreamFilePlayer::LoadResult::NotRegular:
       error = tr("%1: not a regular file.").arg(path);
       return false;
-    case StreamFileLink::LoadResult::Unreadable:
+    case StreamFilePlayer::LoadResult::Unreadable:
       error = tr("%1: the file cannot be read: %2.")
-                  .arg(path, QString::fromLocal8Bit(std::strerror(file->loadError())));
+                  .arg(path, QString::fromLocal8Bit(std::strerror(controller_.playback().loadError())));
       return false;
-    case StreamFileLink::LoadResult::NoWholeFrame:
+    case StreamFilePlayer::LoadResult::NoWholeFrame:
       error = tr("%1: no whole frame of a capture stream in it.").arg(path);
       return false;
   }
-  controller_.playFile(std::move(file));
+  streamName_ = path;
   showSource();
   return true;
 }
 
 void MainWindow::closeStream() {
   if (controller_.playDevice() != OpenResult::Opened)
-    showWarning(tr("The capture device cannot be opened: the stream file plays on."));
+    showWarning(controller_.playsFile()
+                    ? tr("The capture device cannot be opened: the stream file plays on.")
+                    : tr("The capture device cannot be opened."));
   showSource();
 }
 
 void MainWindow::showSource() {
   closeStreamAction_->setEnabled(!controller_.playsDevice());
   recordAction_->setEnabled(controller_.playsDevice());
+  playbackControls_->setActive(controller_.playsFile());
+  fitWindow();
+}
+
+// Nothing plays when the device cannot be opened either: the last picture stays, and the user
+// may open another file, try the device again with Close Stream, or quit.
+void MainWindow::showFileEnd(PlaybackController::End how, int error, bool deviceOpened) {
+  QString text = how == PlaybackController::End::NoWholeFrame
+                     ? tr("%1 was cut short: no whole frame is left in it.").arg(streamName_)
+                     : tr("%1 can no longer be read: %2.")
+                           .arg(streamName_, QString::fromLocal8Bit(std::strerror(error)));
+  text += '\n' + (deviceOpened ? tr("The capture device plays again.")
+                               : tr("The capture device cannot be opened: nothing plays."));
+  showWarning(text);
+  showSource();
 }
 
 // The settings keep the scale chosen; the window may show a lower one.
@@ -249,7 +268,8 @@ void MainWindow::fitWindow() {
   const int menuHeight = fitMenuBar();
   auto fits = [&](int scale) {
     const QSize view = pictureView_->windowSize(scale);
-    return view.width() <= available.width() && view.height() + menuHeight <= available.height();
+    return view.width() <= available.width() &&
+           view.height() + menuHeight + playbackControls_->barHeight() <= available.height();
   };
   int scale = view_.scale;
   while (scale > 1 && !fits(scale)) --scale;
@@ -296,6 +316,7 @@ void MainWindow::setFullScreen(bool on) {
   layout()->setSizeConstraint(on ? QLayout::SetNoConstraint : QLayout::SetFixedSize);
   if (on) setMinimumSize(0, 0), setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
   pictureView_->setFullScreen(on);
+  playbackControls_->setFullScreen(on);
   showRecordingState();
   if (on)
     showFullScreen();

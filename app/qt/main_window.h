@@ -2,7 +2,9 @@
 // which decodes the device's frames as they arrive on the one GUI thread. This folder owns:
 //   main.cpp             the entry point, its options and the stream file it may be given
 //   program.h            start-up, the event loop and shutdown, with the start-up messages
-//   viewer_controller.h  the loop: live decoding, file pacing, source switching, recording
+//   viewer_controller.h  the loop: live decoding, source switching, recording
+//   playback_controller.h a stream file that plays: pace, pause, steps, jumps, speed
+//   playback_controls.h  the Playback menu, its keys and the position slider
 //   main_window.h        the window: menus, title, full screen
 //   picture_view.h       the widget that presents the picture
 //   saved_files.h        recordings and pictures: folders, names, the picture as shown
@@ -20,6 +22,7 @@
 #include "viewer_controller.h"
 
 class PictureView;
+class PlaybackControls;
 class QAction;
 class QActionGroup;
 class QLabel;
@@ -78,6 +81,7 @@ class MainWindow final : public QMainWindow {
   void chooseStream();
   void closeStream();
   void showSource();
+  void showFileEnd(PlaybackController::End how, int error, bool deviceOpened);
   void setScale(int scale);
   void fitWindow();
   int fitMenuBar();
@@ -92,8 +96,10 @@ class MainWindow final : public QMainWindow {
   ViewSettings& view_;
   const OutputFolders folders_;
   QString recordingName_;  // the file of the recording, or of the last one
+  QString streamName_;     // the stream file that plays, or played last
   PictureView* pictureView_;
   QLabel* recordingMark_;
+  PlaybackControls* playbackControls_;
   QActionGroup* scales_ = nullptr;  // Scale 1x ... 4x, in that order
   QAction* recordAction_ = nullptr;
   QAction* closeStreamAction_ = nullptr;

@@ -1,7 +1,6 @@
 #include "viewer_controller.h"
 
 #include <QSocketNotifier>
-#include <QTimer>
 #include <chrono>
 
 namespace {
@@ -19,19 +18,17 @@ ViewerController::ViewerController(DeviceLink& device, Clock& clock, Settings& s
       settings_(settings),
       recording_(device, clock),
       live_(recording_, clock),
-      source_(live_),
-      viewer_(source_, clock),
+      viewer_(live_, clock),
       arrivals_(new QSocketNotifier(live_.wakeDescriptor(), QSocketNotifier::Read, this)),
-      filePace_(new QTimer(this)) {
+      playback_(new PlaybackController(viewer_, clock, settings, this)) {
   // Frames that waited behind a dialog or a message come back to back: the figure of one
   // interval would show them as a burst.
   viewer_.setTitleRate(FrameStats::Rate::GroupMean);
   arrivals_->setEnabled(false);
   connect(arrivals_, &QSocketNotifier::activated, this, &ViewerController::decodeWaiting);
-  // A coarse timer may stretch the period by 5 %, which would cost frames at 60 a second.
-  filePace_->setTimerType(Qt::PreciseTimer);
-  filePace_->setInterval(kFilePeriodMs);
-  connect(filePace_, &QTimer::timeout, this, &ViewerController::decodeFileFrame);
+  connect(playback_, &PlaybackController::frameShown, this, &ViewerController::frameShown);
+  connect(playback_, &PlaybackController::titleChanged, this, &ViewerController::titleChanged);
+  connect(playback_, &PlaybackController::ended, this, &ViewerController::endFile);
   if (const QByteArray path = qgetenv("KESTRAVU_TRACE"); !path.isEmpty())
     trace_ = std::fopen(path.constData(), "w");
 }
@@ -65,11 +62,8 @@ bool ViewerController::shutDown() {
 // The device wakes the loop when frames arrive; a file is paced.
 void ViewerController::followSource() {
   live_.setReading(running_);
-  arrivals_->setEnabled(running_ && source_.playsDevice());
-  if (running_ && !source_.playsDevice())
-    filePace_->start();
-  else
-    filePace_->stop();
+  arrivals_->setEnabled(running_ && devicePlays_);
+  playback_->setRunning(running_);
 }
 
 void ViewerController::decodeWaiting() {
@@ -80,23 +74,6 @@ void ViewerController::decodeWaiting() {
   if (result.newTitle) emit titleChanged(QString::fromLatin1(viewer_.title()));
   if (result.frames > 0) emit frameShown();
   if (result.failed) failDevice();
-}
-
-void ViewerController::decodeFileFrame() {
-  const TickResult result = viewer_.tick(settings_.pictureMode());
-  trace(result == TickResult::FrameShown || result == TickResult::NewTitle ? 1 : 0);
-  switch (result) {
-    case TickResult::DeviceFailed:
-      return failDevice();
-    case TickResult::NoFrame:
-      return;
-    case TickResult::NewTitle:
-      emit titleChanged(QString::fromLatin1(viewer_.title()));
-      [[fallthrough]];
-    case TickResult::FrameShown:
-      emit frameShown();
-      return;
-  }
 }
 
 void ViewerController::failDevice() {
@@ -112,31 +89,46 @@ void ViewerController::checkRecording() {
   emit recordingEnded(RecordingEnd::Failed, recording_.failure());
 }
 
-void ViewerController::playFile(std::unique_ptr<DeviceLink> file) {
+StreamFilePlayer::LoadResult ViewerController::playFile(const QByteArray& path) {
+  const StreamFilePlayer::LoadResult loaded = playback_->load(path);
+  if (loaded != StreamFilePlayer::LoadResult::Loaded) return loaded;
   if (recording_.isRecording()) {
     recordingWatched_ = false;
     const bool whole = recording_.stopRecording();
     emit recordingEnded(RecordingEnd::ForStreamFile, whole ? 0 : recording_.failure());
   }
   viewer_.closeDevice();
-  source_.select(std::move(file));
-  viewer_.openDevice(settings_.bufsize);
-  viewer_.restartStream();
+  devicePlays_ = false;
   followSource();
+  playback_->play();
+  return loaded;
 }
 
 OpenResult ViewerController::playDevice() {
-  if (source_.playsDevice()) return OpenResult::Opened;
-  std::unique_ptr<DeviceLink> file = source_.select(nullptr);
+  if (devicePlays_) return OpenResult::Opened;
   const OpenResult opened = viewer_.openDevice(settings_.bufsize);
   if (opened != OpenResult::Opened) {
     viewer_.closeDevice();
-    source_.select(std::move(file));
     return opened;
   }
+  playback_->unload();
+  devicePlays_ = true;
   viewer_.restartStream();
   followSource();
   return opened;
+}
+
+// The player has let the file go.
+void ViewerController::endFile(PlaybackController::End how, int error) {
+  const bool deviceOpened = playDevice() == OpenResult::Opened;
+  emit fileEnded(how, error, deviceOpened);
+}
+
+void ViewerController::redraw() {
+  if (playback_->hasFile())
+    playback_->showAgain();
+  else
+    viewer_.redraw(settings_.pictureMode());
 }
 
 void ViewerController::changeReadSize(int32_t readSize) {

@@ -2,7 +2,8 @@
 // through (live device, source switch, recording) and the core's Viewer, and runs the loop:
 //   device: whenever a whole frame has arrived, every waiting frame is decoded, the picture
 //           shows the newest (one frameShown), and nothing ever waits for the device;
-//   file:   a stream file is not live: one frame per period of a paced timer.
+//   file:   a stream file is not live: its player plays it at a pace, paused, stepped or
+//           jumped (playback_controller.h).
 // What happened is told by results and signals; the window only reacts. With KESTRAVU_TRACE set
 // to a file, each decode and each paint appends a line there, for timing measurements:
 //   decoded MICROSECONDS BYTES_DECODED FRAMES
@@ -19,12 +20,11 @@
 #include "device_link.h"
 #include "live_link.h"
 #include "recording_link.h"
+#include "playback_controller.h"
 #include "settings.h"
-#include "source_switch.h"
 #include "viewer.h"
 
 class QSocketNotifier;
-class QTimer;
 
 // How a recording ended.
 enum class RecordingEnd {
@@ -37,9 +37,6 @@ class ViewerController final : public QObject {
   Q_OBJECT
 
  public:
-  // A stream file plays at the device's 60 frames a second.
-  static constexpr int kFilePeriodMs = 16;
-
   // `device`, `clock` and `settings` outlive the controller; the picture is drawn in the mode
   // `settings` has at each frame, and the device opened with its read size.
   ViewerController(DeviceLink& device, Clock& clock, Settings& settings, QObject* parent = nullptr);
@@ -55,19 +52,23 @@ class ViewerController final : public QObject {
   // closes the device.
   bool shutDown();
 
-  // Plays `file`, a stream file loaded, instead of what played, from its start and over and
-  // over; the device is closed. A recording holds the device's stream alone: it ends here.
-  void playFile(std::unique_ptr<DeviceLink> file);
+  // Plays the stream file at `path` instead of what played, from its start and over and over;
+  // the device is closed. A recording holds the device's stream alone: it ends here. When the
+  // file cannot be played, what played goes on (the system's reason in playback().loadError()).
+  StreamFilePlayer::LoadResult playFile(const QByteArray& path);
   // Plays the device again, opened afresh: bytes the device kept while the file played would
   // tear the first frame, and it may have been plugged in or out meanwhile. When it cannot be
   // opened, the file plays on, and the result says why.
   OpenResult playDevice();
-  bool playsDevice() const { return source_.playsDevice(); }
+  bool playsDevice() const { return devicePlays_; }
+  bool playsFile() const { return playback_->hasFile(); }
+  // Pause, steps, jumps and speed while a file plays.
+  PlaybackController& playback() { return *playback_; }
 
   // Bytes already taken are decoded first, then reads take the new size.
   void changeReadSize(int32_t readSize);
   // The whole picture drawn again in the settings' mode: after Wide or Screen4 changed.
-  void redraw() { viewer_.redraw(settings_.pictureMode()); }
+  void redraw();
 
   // Records the device's stream into `sink` from the next byte on.
   void startRecording(std::unique_ptr<RecordingSink> sink);
@@ -91,10 +92,13 @@ class ViewerController final : public QObject {
   // `error` is the errno value of a failure (the recording's last bytes could not be written,
   // or a write or push failed), 0 when the recording ended whole.
   void recordingEnded(RecordingEnd how, int error);
+  // The file that played was cut to no whole frame, or could not be read (`error`); the device
+  // plays again when `deviceOpened`, else nothing plays.
+  void fileEnded(PlaybackController::End how, int error, bool deviceOpened);
 
  private:
   void decodeWaiting();
-  void decodeFileFrame();
+  void endFile(PlaybackController::End how, int error);
   void followSource();
   void failDevice();
   void checkRecording();
@@ -103,11 +107,11 @@ class ViewerController final : public QObject {
   Settings& settings_;
   RecordingTee recording_;
   LiveLink live_;
-  SourceSwitch source_;
   Viewer viewer_;
   QSocketNotifier* arrivals_;
-  QTimer* filePace_;
+  PlaybackController* playback_;
   bool running_ = false;
+  bool devicePlays_ = true;  // false while a file plays, or nothing does
   bool recordingWatched_ = false;  // a recording started here has not been reported as ended
   std::FILE* trace_ = nullptr;
 };
