@@ -16,6 +16,7 @@
 #include <cstring>
 
 #include "buffer_size_dialog.h"
+#include "device_menu.h"
 #include "picture_view.h"
 #include "stream_file_link.h"
 
@@ -37,6 +38,7 @@ MainWindow::MainWindow(const ViewerParts& parts, OutputFolders folders, QWidget*
   createFileMenu();
   createModeMenu();
   createViewMenu();
+  new DeviceMenu(controller_, menuBar()->addMenu(tr("&Device")));
   fitWindow();
   // The menu bar is hidden in full screen: the window keeps the shortcuts alive.
   for (QAction* menu : menuBar()->actions()) addActions(menu->menu()->actions());
@@ -46,6 +48,8 @@ MainWindow::MainWindow(const ViewerParts& parts, OutputFolders folders, QWidget*
   connect(pictureView_, &PictureView::painted, &controller_, &ViewerController::notePainted);
   connect(&controller_, &ViewerController::titleChanged, this, &MainWindow::showTitle);
   connect(&controller_, &ViewerController::recordingEnded, this, &MainWindow::showRecordingEnd);
+  connect(&controller_, &ViewerController::waitingChanged, this, &MainWindow::showWaiting);
+  if (controller_.isWaiting()) showWaiting(true);
 }
 
 MainWindow::~MainWindow() = default;
@@ -98,7 +102,14 @@ void MainWindow::createViewMenu() {
   addAction(leaveFullScreenAction_);
 }
 
-void MainWindow::showTitle(const QString& title) { setWindowTitle(title); }
+void MainWindow::showTitle(const QString& title) {
+  if (!controller_.isWaiting()) setWindowTitle(title);
+}
+
+// The title's format, with what the window waits for in place of the figures.
+void MainWindow::showWaiting(bool waiting) {
+  setWindowTitle(waiting ? tr("KESTRAVU [waiting for the KESTRAVU device]") : controller_.title());
+}
 
 // The flags count as on when non-zero, as in a file the user edited; a toggle stores 0 or 1.
 void MainWindow::toggleWide() {

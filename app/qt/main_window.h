@@ -4,6 +4,8 @@
 //   program.h            start-up, the event loop and shutdown, with the start-up messages
 //   viewer_controller.h  the loop: live decoding, file pacing, source switching, recording
 //   main_window.h        the window: menus, title, full screen
+//   device_menu.h        the Device menu: waiting, and the choice between devices
+//   device_presence.h    the devices attached, kept current from the link's device watch
 //   picture_view.h       the widget that presents the picture
 //   saved_files.h        recordings and pictures: folders, names, the picture as shown
 //   buffer_size_dialog.h the dialog for the USB read size
@@ -66,6 +68,7 @@ class MainWindow final : public QMainWindow {
   void createModeMenu();
   void createViewMenu();
   void showTitle(const QString& title);
+  void showWaiting(bool waiting);
   void showRecordingEnd(RecordingEnd how, int error);
   void toggleWide();
   void toggleScreen4();

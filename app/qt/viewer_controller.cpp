@@ -100,6 +100,7 @@ void ViewerController::decodeFileFrame() {
 }
 
 void ViewerController::failDevice() {
+  if (waitForDevice_ && source_.playsDevice()) return waitForDevice();
   stop();
   emit deviceFailed();
 }
@@ -113,6 +114,7 @@ void ViewerController::checkRecording() {
 }
 
 void ViewerController::playFile(std::unique_ptr<DeviceLink> file) {
+  endWaiting();
   if (recording_.isRecording()) {
     recordingWatched_ = false;
     const bool whole = recording_.stopRecording();
@@ -136,6 +138,7 @@ OpenResult ViewerController::playDevice() {
   }
   viewer_.restartStream();
   followSource();
+  endWaiting();
   return opened;
 }
 

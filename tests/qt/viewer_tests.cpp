@@ -52,10 +52,10 @@ void writeFile(const QString& path, const QByteArray& content) {
 int runProgram(const QString& settingsPath, const QString& streamFile = QString(),
                const QString& recordFile = QString()) {
   SteadyClock clock;
-  std::unique_ptr<DeviceLink> link = makeLinuxLink(clock);
+  std::unique_ptr<LinuxLink> link = makeLinuxLink(clock);
   return runViewer(*link, clock,
                    {settingsPath, foldersIn(QFileInfo(settingsPath).absolutePath()), streamFile,
-                    recordFile});
+                    recordFile, false, QString()});
 }
 
 // The newest warning or note the window shows beside the picture, if one is shown.
