@@ -541,6 +541,20 @@ void ViewerTests::settingsFile() {
   QCOMPARE(readFile(path),
            QByteArray("[y]\nz=1\n[section]\nwide=3\nscr4=1\nbufsize=32\n[view]\nscale=4\n"));
   QCOMPARE(SettingsStore(path).load().pictureMode().wide, true);
+
+  // The device's section: left out while it holds the defaults, then written; a serial number
+  // is text, blanks around it dropped, and a line end in it cannot start a key of its own.
+  DeviceSettings device;
+  QVERIFY(SettingsStore(path).save(settings, view, &device));
+  QVERIFY(!readFile(path).contains("[device]"));
+  device.wait = 1;
+  device.serial = QStringLiteral("KV 01\nwait=0");
+  QVERIFY(SettingsStore(path).save(settings, view, &device));
+  QVERIFY(readFile(path).endsWith("[device]\nwait=1\nserial=KV 01 wait=0\n"));
+  writeFile(path, "[Device]\nserial =  KV 02 \nwait=1\n");
+  const DeviceSettings loaded = SettingsStore(path).loadDevice();
+  QCOMPARE(loaded.serial, QStringLiteral("KV 02"));
+  QCOMPARE(loaded.wait, 1);
 }
 
 void ViewerTests::record_data() {
