@@ -78,6 +78,9 @@ bool plugIn() {
   device.rateStart = device.nextRelease;
   device.rateBytesSent = 0;
   device.failAfterBytes = numberOr("KESTRAVU_SIM_FAIL_AFTER", -1);
+  device.bytesDelivered = 0;
+  device.frameSize = device.framePosition = 0;
+  device.silent = false;
   device.pluggedIn = true;
   return true;
 }

@@ -122,7 +122,13 @@ FT_STATUS D2XX_CALL close(FT_HANDLE handle) {
 
 constexpr D2xxFunctions kFunctions{openEx, setBitMode, setUSBParameters, setTimeouts, read, close};
 
-uint32_t attachedCount() { return flagSet("KESTRAVU_SIM_ABSENT") ? 0 : 1; }
+// Listed as absent while closed, the device has been unplugged: it comes back afresh, its
+// stream and KESTRAVU_SIM_FAIL_AFTER from the start.
+uint32_t attachedCount() {
+  if (!flagSet("KESTRAVU_SIM_ABSENT")) return 1;
+  if (device.openHandle == 0) device.pluggedIn = false;
+  return 0;
+}
 
 FT_STATUS D2XX_CALL createDeviceInfoList(uint32_t* count) {
   if (count == nullptr) return kInvalidParameter;

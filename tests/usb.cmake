@@ -15,7 +15,7 @@ if(TARGET kestravu_usb_chip)
 endif()
 
 # The link's device list, choice by serial number and device watch as a command, for the cases
-# in the virtual machine (tests/usb/replug_tests.sh).
+# in the virtual machine.
 if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
   add_executable(usb_device_probe ${CMAKE_CURRENT_LIST_DIR}/usb/device_probe.cpp)
   target_link_libraries(usb_device_probe PRIVATE kestravu_link)
@@ -24,22 +24,15 @@ endif()
 find_program(KESTRAVU_QEMU qemu-system-x86_64)
 find_program(KESTRAVU_XVFB Xvfb)
 find_program(KESTRAVU_XDOTOOL xdotool)
-if(TARGET kestravu AND TARGET usb-chip AND TARGET usb_lag_probe AND NOT KESTRAVU_SANITIZE AND KESTRAVU_QEMU AND KESTRAVU_XVFB
+if(TARGET kestravu AND TARGET usb-chip AND TARGET usb_lag_probe AND TARGET usb_device_probe AND NOT KESTRAVU_SANITIZE
+   AND KESTRAVU_QEMU AND KESTRAVU_XVFB
    AND KESTRAVU_XDOTOOL AND EXISTS /bin/busybox)
   add_test(NAME usb.viewer_in_virtual_machine
            COMMAND ${CMAKE_SOURCE_DIR}/scripts/usb-vm.sh bash ${CMAKE_CURRENT_LIST_DIR}/usb/usb_tests.sh
-                   ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR} $<TARGET_FILE:kestravu> $<TARGET_FILE:usb_lag_probe>)
+                   ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR} $<TARGET_FILE:kestravu> $<TARGET_FILE:usb_lag_probe>
+                   $<TARGET_FILE:usb_device_probe>)
   # The machine's own time-out ends it first and says so. It bounds a hung machine, no more:
   # software emulation on a host busy with other builds runs several times slower than alone.
   set_tests_properties(usb.viewer_in_virtual_machine PROPERTIES LABELS usb TIMEOUT 600
-                       ENVIRONMENT KESTRAVU_VM_TIMEOUT=570)
-endif()
-
-# Two chips at once and a replug, seen by the link's device list and watch: a boot of its own.
-if(TARGET usb-chip AND TARGET usb_device_probe AND NOT KESTRAVU_SANITIZE AND KESTRAVU_QEMU AND EXISTS /bin/busybox)
-  add_test(NAME usb.replug_in_virtual_machine
-           COMMAND ${CMAKE_SOURCE_DIR}/scripts/usb-vm.sh bash ${CMAKE_CURRENT_LIST_DIR}/usb/replug_tests.sh
-                   ${CMAKE_BINARY_DIR})
-  set_tests_properties(usb.replug_in_virtual_machine PROPERTIES LABELS usb TIMEOUT 600
                        ENVIRONMENT KESTRAVU_VM_TIMEOUT=570)
 endif()

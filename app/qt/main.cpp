@@ -1,5 +1,5 @@
-// kestravu: the viewer's entry point. It reads --version, --help, --record and a stream file to
-// play from the command line (and Qt's own options, such as -platform); the device and the
+// kestravu: the viewer's entry point. It reads --version, --help, --record, --wait, --serial and
+// a stream file to play from the command line (and Qt's own options, such as -platform); the device and the
 // settings file are found alone.
 #include <QApplication>
 #include <QCommandLineParser>
@@ -41,6 +41,18 @@ int main(int argc, char** argv) {
                      "writing it)."),
       QStringLiteral("FILE"));
   parser.addOption(recordOption);
+  const QCommandLineOption waitOption(
+      QStringLiteral("wait"),
+      QStringLiteral("Waits for the device: the window opens without it, stays when it is "
+                     "unplugged or falls silent, and takes it again when it comes back, as "
+                     "Device > Wait for the Device does."));
+  parser.addOption(waitOption);
+  const QCommandLineOption serialOption(
+      QStringLiteral("serial"),
+      QStringLiteral("Opens only the KESTRAVU device with this USB serial number, as a choice "
+                     "in the Device menu does."),
+      QStringLiteral("SERIAL"));
+  parser.addOption(serialOption);
   // Looked at before the application exists, so that they work without a display.
   parser.parse(commandLine(argc, argv));
   if (parser.isSet(QStringLiteral("version"))) parser.showVersion();
@@ -65,9 +77,16 @@ int main(int argc, char** argv) {
   QString recordFile;
   if (parser.isSet(recordOption)) recordFile = parser.value(recordOption);
   if (parser.isSet(recordOption) && recordFile.isNull()) recordFile = QStringLiteral("");
+  RunOptions options{SettingsStore::defaultPath(), OutputFolders::standard(), files.value(0),
+                     recordFile, parser.isSet(waitOption), QString()};
+  if (parser.isSet(serialOption)) {
+    options.serial = parser.value(serialOption);
+    if (options.serial.isEmpty()) {
+      std::fputs("kestravu: --serial needs a serial number\n", stderr);
+      return kExitStartupFailed;
+    }
+  }
   SteadyClock clock;
-  std::unique_ptr<DeviceLink> link = makeLinuxLink(clock);
-  return runViewer(*link, clock,
-                   {SettingsStore::defaultPath(), OutputFolders::standard(), files.value(0),
-                    recordFile});
+  std::unique_ptr<LinuxLink> link = makeLinuxLink(clock);
+  return runViewer(*link, clock, options);
 }

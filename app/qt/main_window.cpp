@@ -16,6 +16,7 @@
 #include <cstring>
 
 #include "buffer_size_dialog.h"
+#include "device_menu.h"
 #include "picture_view.h"
 #include "playback_controls.h"
 
@@ -39,6 +40,7 @@ MainWindow::MainWindow(const ViewerParts& parts, OutputFolders folders, QWidget*
   createModeMenu();
   createViewMenu();
   playbackControls_ = new PlaybackControls(controller_.playback(), this);
+  new DeviceMenu(controller_, menuBar()->addMenu(tr("&Device")));
   fitWindow();
   // The menu bar is hidden in full screen: the window keeps the shortcuts alive.
   for (QAction* menu : menuBar()->actions()) addActions(menu->menu()->actions());
@@ -49,6 +51,8 @@ MainWindow::MainWindow(const ViewerParts& parts, OutputFolders folders, QWidget*
   connect(&controller_, &ViewerController::titleChanged, this, &MainWindow::showTitle);
   connect(&controller_, &ViewerController::recordingEnded, this, &MainWindow::showRecordingEnd);
   connect(&controller_, &ViewerController::fileEnded, this, &MainWindow::showFileEnd);
+  connect(&controller_, &ViewerController::waitingChanged, this, &MainWindow::showWaiting);
+  if (controller_.isWaiting()) showWaiting(true);
 }
 
 MainWindow::~MainWindow() = default;
@@ -101,7 +105,14 @@ void MainWindow::createViewMenu() {
   addAction(leaveFullScreenAction_);
 }
 
-void MainWindow::showTitle(const QString& title) { setWindowTitle(title); }
+void MainWindow::showTitle(const QString& title) {
+  if (!controller_.isWaiting()) setWindowTitle(title);
+}
+
+// The title's format, with what the window waits for in place of the figures.
+void MainWindow::showWaiting(bool waiting) {
+  setWindowTitle(waiting ? tr("KESTRAVU [waiting for the KESTRAVU device]") : controller_.title());
+}
 
 // The flags count as on when non-zero, as in a file the user edited; a toggle stores 0 or 1.
 void MainWindow::toggleWide() {

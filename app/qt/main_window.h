@@ -6,6 +6,8 @@
 //   playback_controller.h a stream file that plays: pace, pause, steps, jumps, speed
 //   playback_controls.h  the Playback menu, its keys and the position slider
 //   main_window.h        the window: menus, title, full screen
+//   device_menu.h        the Device menu: waiting, and the choice between devices
+//   device_presence.h    the devices attached, kept current from the link's device watch
 //   picture_view.h       the widget that presents the picture
 //   saved_files.h        recordings and pictures: folders, names, the picture as shown
 //   buffer_size_dialog.h the dialog for the USB read size
@@ -69,6 +71,7 @@ class MainWindow final : public QMainWindow {
   void createModeMenu();
   void createViewMenu();
   void showTitle(const QString& title);
+  void showWaiting(bool waiting);
   void showRecordingEnd(RecordingEnd how, int error);
   void toggleWide();
   void toggleScreen4();

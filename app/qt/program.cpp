@@ -87,17 +87,37 @@ class EndOnSignals {
   std::unique_ptr<QSocketNotifier> notifier_;
 };
 
+// The settings as the options change them for this run alone.
+DeviceSettings deviceChoice(DeviceSettings device, const RunOptions& options) {
+  if (options.wait) device.wait = 1;
+  if (!options.serial.isNull()) device.serial = options.serial;
+  return device;
+}
+
+// What the menu changed during the run is remembered; what an option set is not.
+void rememberDeviceChoice(const ViewerController& controller, const DeviceSettings& atStart,
+                          DeviceSettings& stored) {
+  if (controller.waitsForDevice() != (atStart.wait != 0)) stored.wait = controller.waitsForDevice() ? 1 : 0;
+  if (controller.chosenDevice() != atStart.serial) stored.serial = controller.chosenDevice();
+}
+
 }  // namespace
 
-int runViewer(DeviceLink& device, Clock& clock, const RunOptions& options) {
+int runViewer(LinuxLink& device, Clock& clock, const RunOptions& options) {
   const SettingsStore store(options.settingsPath);
   Settings settings = store.load();
   ViewSettings view = store.loadView();
+  DeviceSettings storedDevice = store.loadDevice();
+  const DeviceSettings choice = deviceChoice(storedDevice, options);
   ViewerController controller(device, clock, settings);
+  controller.watchDevices(device, choice.serial);
+  controller.setWaitForDevice(choice.wait != 0);
   // Given a stream file, the program needs no device.
   const bool playsFile = !options.streamFile.isEmpty();
-  if (!playsFile && controller.openDevice() != OpenResult::Opened)
-    return showStartupFailure(kDeviceFailed);
+  if (!playsFile && controller.openDevice() != OpenResult::Opened) {
+    if (!controller.waitsForDevice()) return showStartupFailure(kDeviceFailed);
+    controller.waitForDevice();
+  }
   if (!controller.allocateBuffers()) return showStartupFailure(kMemoryFailed);
 
   MainWindow window({controller, settings, view}, options.folders);
@@ -116,6 +136,7 @@ int runViewer(DeviceLink& device, Clock& clock, const RunOptions& options) {
   QApplication::exec();
 
   if (!controller.shutDown()) qWarning("kestravu: %s", qPrintable(window.recordingFailure()));
-  store.save(settings, view);
+  rememberDeviceChoice(controller, choice, storedDevice);
+  store.save(settings, view, &storedDevice);
   return kExitNormal;
 }

@@ -25,6 +25,9 @@ constexpr char kFolderName[] = "kestravu";
 // This viewer's own section, after the Windows program's keys.
 constexpr char kViewSection[] = "view";
 constexpr SettingsKey<ViewSettings> kViewKeys[] = {{"scale", &ViewSettings::scale}};
+constexpr char kDeviceSection[] = "device";
+constexpr SettingsKey<DeviceSettings> kDeviceKeys[] = {{"wait", &DeviceSettings::wait}};
+constexpr char kSerialKey[] = "serial";
 
 // One line of the file with its own line end, so that a rewrite keeps CRLF and LF as found.
 struct Line {
@@ -87,16 +90,14 @@ size_t findKey(const std::vector<Line>& lines, const SectionRange& range, const 
   return range.last;
 }
 
-QByteArray keyLine(const char* key, int32_t value) {
-  return QByteArray(key) + '=' + QByteArray::number(value);
-}
+QByteArray keyLine(const char* key, const QByteArray& value) { return QByteArray(key) + '=' + value; }
 
 // Replaces the value after the '=' and keeps the blanks around it, as a user may have spaced it.
-void replaceValue(QByteArray& text, int32_t value) {
+void replaceValue(QByteArray& text, const QByteArray& value) {
   qsizetype start = text.indexOf('=') + 1, end = text.size();
   while (start < end && isBlank(text[start])) ++start;
   while (end > start && isBlank(text[end - 1])) --end;
-  text.replace(start, end - start, QByteArray::number(value));
+  text.replace(start, end - start, value);
 }
 
 // Each of `keys` that holds a number other than -1 in `section` sets its value in `record`.
@@ -114,13 +115,27 @@ void readValues(const std::vector<Line>& lines, const char* section,
   }
 }
 
+// The text after the '=' of `key` in `section`, blanks around it dropped; none when missing.
+std::optional<QByteArray> readText(const std::vector<Line>& lines, const char* section,
+                                   const char* key) {
+  std::optional<SectionRange> range = findSection(lines, section);
+  if (!range) return std::nullopt;
+  size_t at = findKey(lines, *range, key);
+  if (at == range->last) return std::nullopt;
+  const QByteArray& text = lines[at].text;
+  return text.mid(text.indexOf('=') + 1).trimmed();
+}
+
+struct KeyValue {
+  const char* key;
+  QByteArray value;
+};
+
 // Sets each key's value where it stands, and adds the missing keys after the section's last
 // line that is not blank, so that blank lines before the next section stay where they are. A
 // missing section is added at the end.
-template <typename Record, size_t kKeyCount>
-void writeValues(std::vector<Line>& lines, const char* section,
-                 const SettingsKey<Record> (&keys)[kKeyCount], const Record& record,
-                 const QByteArray& lineEnd) {
+void writeKeys(std::vector<Line>& lines, const char* section, const std::vector<KeyValue>& values,
+               const QByteArray& lineEnd) {
   std::optional<SectionRange> range = findSection(lines, section);
   if (!range) {
     if (!lines.empty() && lines.back().end.isEmpty()) lines.back().end = lineEnd;
@@ -130,18 +145,40 @@ void writeValues(std::vector<Line>& lines, const char* section,
   size_t insertAt = range->first;
   for (size_t i = range->first; i < range->last; ++i)
     if (!lines[i].text.trimmed().isEmpty()) insertAt = i + 1;
-  for (const SettingsKey<Record>& key : keys) {
-    const int32_t value = record.*key.value;
-    size_t at = findKey(lines, *range, key.name);
+  for (const KeyValue& entry : values) {
+    size_t at = findKey(lines, *range, entry.key);
     if (at != range->last) {
-      replaceValue(lines[at].text, value);
+      replaceValue(lines[at].text, entry.value);
       continue;
     }
     if (insertAt > 0 && lines[insertAt - 1].end.isEmpty()) lines[insertAt - 1].end = lineEnd;
     lines.insert(lines.begin() + static_cast<long>(insertAt),
-                 Line{keyLine(key.name, value), lineEnd});
+                 Line{keyLine(entry.key, entry.value), lineEnd});
     ++insertAt, ++range->last;
   }
+}
+
+template <typename Record, size_t kKeyCount>
+std::vector<KeyValue> numberValues(const SettingsKey<Record> (&keys)[kKeyCount],
+                                   const Record& record) {
+  std::vector<KeyValue> values;
+  for (const SettingsKey<Record>& key : keys)
+    values.push_back({key.name, QByteArray::number(record.*key.value)});
+  return values;
+}
+
+template <typename Record, size_t kKeyCount>
+void writeValues(std::vector<Line>& lines, const char* section,
+                 const SettingsKey<Record> (&keys)[kKeyCount], const Record& record,
+                 const QByteArray& lineEnd) {
+  writeKeys(lines, section, numberValues(keys, record), lineEnd);
+}
+
+// A serial number goes on one line: a line end in it would start a key of its own.
+QByteArray serialText(const QString& serial) {
+  QByteArray text = serial.toUtf8();
+  text.replace('\r', ' ').replace('\n', ' ');
+  return text.trimmed();
 }
 
 constexpr qint64 kMaxFileBytes = SettingsStore::kMaxFileBytes;
@@ -268,7 +305,17 @@ ViewSettings SettingsStore::loadView() const {
   return view;
 }
 
-bool SettingsStore::save(const Settings& settings, const ViewSettings& view) const {
+DeviceSettings SettingsStore::loadDevice() const {
+  DeviceSettings device;
+  const std::vector<Line> lines = readLines(path_, false);
+  readValues(lines, kDeviceSection, kDeviceKeys, device);
+  if (std::optional<QByteArray> serial = readText(lines, kDeviceSection, kSerialKey))
+    device.serial = QString::fromUtf8(*serial);
+  return device;
+}
+
+bool SettingsStore::save(const Settings& settings, const ViewSettings& view,
+                         const DeviceSettings* device) const {
   QByteArray content;
   QString problem;
   if (!readFile(path_, content, problem)) {
@@ -284,6 +331,11 @@ bool SettingsStore::save(const Settings& settings, const ViewSettings& view) con
     }
   writeValues(lines, kSettingsSection, kSettingsKeys, settings, lineEnd);
   writeValues(lines, kViewSection, kViewKeys, view, lineEnd);
+  if (device != nullptr && (!(*device == DeviceSettings{}) || findSection(lines, kDeviceSection))) {
+    std::vector<KeyValue> values = numberValues(kDeviceKeys, *device);
+    values.push_back({kSerialKey, serialText(device->serial)});
+    writeKeys(lines, kDeviceSection, values, lineEnd);
+  }
   content.clear();
   for (const Line& line : lines) content += line.text + line.end;
 

@@ -1,8 +1,9 @@
 // The settings file: $XDG_CONFIG_HOME/kestravu/KESTRAVU.ini (~/.config/kestravu/ by default),
 // section "section", keys "wide", "scr4" and "bufsize" with decimal values, as the Windows
-// program keeps them, and this viewer's own section "view", key "scale". A file copied from
+// program keeps them, and this viewer's own sections "view", key "scale", and "device", keys
+// "wait" and "serial" (text). A file copied from
 // the Windows program must work as it is, so sections and keys are matched without regard to
-// case, CRLF line ends are kept, and a save changes only the four values: every other byte,
+// case, CRLF line ends are kept, and a save changes only the program's values: every other byte,
 // comments and foreign sections included, stays as it was.
 #pragma once
 #include <QString>
@@ -13,6 +14,15 @@
 struct ViewSettings {
   static constexpr int32_t kMaxScale = 4;
   int32_t scale = 1;  // the window shows the picture 1 ... 4 times its size
+};
+
+// Which capture device the viewer takes, and whether it waits for one.
+struct DeviceSettings {
+  int32_t wait = 0;  // non-zero: wait for the device at start-up and after an unplug or silence
+  QString serial;    // the USB serial number of the device to take; empty: the first one
+  bool operator==(const DeviceSettings& other) const {
+    return wait == other.wait && serial == other.serial;
+  }
 };
 
 class SettingsStore {
@@ -32,12 +42,17 @@ class SettingsStore {
   // defaults; so does one that is not read, and load() says why on stderr.
   Settings load() const;
   ViewSettings loadView() const;
+  // A serial number is the text after '=', blanks around it dropped.
+  DeviceSettings loadDevice() const;
   // Writes the four values into the file, creating it and its folder when needed, and the
   // section "view" after the others when it is missing. A symbolic link stays, and the file it
   // names is written. The new file replaces the old one only once it is written whole and on
   // the disk. False, with the reason on stderr, when nothing was written: the old file is left
   // as it was, also when it is not read (its other contents would be lost).
-  bool save(const Settings& settings, const ViewSettings& view) const;
+  // Given `device`, its section is written too, unless it holds the defaults and the file has
+  // no such section.
+  bool save(const Settings& settings, const ViewSettings& view,
+            const DeviceSettings* device = nullptr) const;
 
   const QString& path() const { return path_; }
 

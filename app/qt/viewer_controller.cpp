@@ -77,6 +77,7 @@ void ViewerController::decodeWaiting() {
 }
 
 void ViewerController::failDevice() {
+  if (waitForDevice_ && devicePlays_) return waitForDevice();
   stop();
   emit deviceFailed();
 }
@@ -92,6 +93,7 @@ void ViewerController::checkRecording() {
 StreamFilePlayer::LoadResult ViewerController::playFile(const QByteArray& path) {
   const StreamFilePlayer::LoadResult loaded = playback_->load(path);
   if (loaded != StreamFilePlayer::LoadResult::Loaded) return loaded;
+  endWaiting();
   if (recording_.isRecording()) {
     recordingWatched_ = false;
     const bool whole = recording_.stopRecording();
@@ -115,6 +117,7 @@ OpenResult ViewerController::playDevice() {
   devicePlays_ = true;
   viewer_.restartStream();
   followSource();
+  endWaiting();
   return opened;
 }
 

@@ -1,9 +1,12 @@
 // The viewer's loop, between the core and the window. It owns the links the viewer reads
-// through (live device, source switch, recording) and the core's Viewer, and runs the loop:
+// through (live device, recording) and the core's Viewer, and runs the loop:
 //   device: whenever a whole frame has arrived, every waiting frame is decoded, the picture
 //           shows the newest (one frameShown), and nothing ever waits for the device;
 //   file:   a stream file is not live: its player plays it at a pace, paused, stepped or
-//           jumped (playback_controller.h).
+//           jumped (playback_controller.h);
+//   gone:   a device that fails or falls silent ends the loop, or, with waiting on, is waited
+//           for: the picture stays, a recording stays open, and the device wanted (the chosen
+//           one, or any) is opened when it appears, its stream decoded as after a switch.
 // What happened is told by results and signals; the window only reacts. With KESTRAVU_TRACE set
 // to a file, each decode and each paint appends a line there, for timing measurements:
 //   decoded MICROSECONDS BYTES_DECODED FRAMES
@@ -12,6 +15,7 @@
 #pragma once
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -24,6 +28,8 @@
 #include "settings.h"
 #include "viewer.h"
 
+class DevicePresence;
+class LinuxLink;
 class QSocketNotifier;
 
 // How a recording ended.
@@ -78,6 +84,23 @@ class ViewerController final : public QObject {
   // The errno value of the last recording's failure; 0 when it did not fail.
   int recordingFailure() const { return recording_.failure(); }
 
+  // The devices attached and the choice between them (viewer_controller_device.cpp). Lists the
+  // devices through `link`, the controller's device, and opens the one with this serial number
+  // (empty: the first one).
+  void watchDevices(LinuxLink& link, const QString& serial);
+  QStringList attachedDevices() const;
+  QString chosenDevice() const;
+  // Opens the device with this serial number (empty: the first one) in place of the one open.
+  // One that cannot be opened is waited for with waiting on; otherwise the one before stays.
+  void chooseDevice(const QString& serial);
+  // Turned off while waiting, the loop ends as for a failed device.
+  void setWaitForDevice(bool on);
+  bool waitsForDevice() const { return waitForDevice_; }
+  // The device is closed and waited for: at start-up when none could be opened.
+  void waitForDevice();
+  bool isWaiting() const { return waiting_; }
+
+  QString title() const { return QString::fromLatin1(viewer_.title()); }
   const FrameBuffer& picture() const { return viewer_.picture(); }
   uint64_t droppedBytes() const { return live_.droppedBytes(); }
   // The window has drawn the picture.
@@ -95,6 +118,8 @@ class ViewerController final : public QObject {
   // The file that played was cut to no whole frame, or could not be read (`error`); the device
   // plays again when `deviceOpened`, else nothing plays.
   void fileEnded(PlaybackController::End how, int error, bool deviceOpened);
+  void waitingChanged(bool waiting);
+  void devicesChanged(const QStringList& serials);
 
  private:
   void decodeWaiting();
@@ -103,6 +128,9 @@ class ViewerController final : public QObject {
   void failDevice();
   void checkRecording();
   void trace(int frames);
+  bool openChosenDevice();
+  void takeWantedDevice();
+  void endWaiting();
 
   Settings& settings_;
   RecordingTee recording_;
@@ -112,6 +140,9 @@ class ViewerController final : public QObject {
   PlaybackController* playback_;
   bool running_ = false;
   bool devicePlays_ = true;  // false while a file plays, or nothing does
+  DevicePresence* presence_ = nullptr;
+  bool waitForDevice_ = false;
+  bool waiting_ = false;
   bool recordingWatched_ = false;  // a recording started here has not been reported as ended
   std::FILE* trace_ = nullptr;
 };

@@ -52,10 +52,10 @@ void writeFile(const QString& path, const QByteArray& content) {
 int runProgram(const QString& settingsPath, const QString& streamFile = QString(),
                const QString& recordFile = QString()) {
   SteadyClock clock;
-  std::unique_ptr<DeviceLink> link = makeLinuxLink(clock);
+  std::unique_ptr<LinuxLink> link = makeLinuxLink(clock);
   return runViewer(*link, clock,
                    {settingsPath, foldersIn(QFileInfo(settingsPath).absolutePath()), streamFile,
-                    recordFile});
+                    recordFile, false, QString()});
 }
 
 // The newest warning or note the window shows beside the picture, if one is shown.
@@ -144,6 +144,7 @@ class ViewerTests : public QObject {
   void deviceAbsent();
   void deviceStops();
   void deviceUnplugged();
+  void waitForDevice();
   void quitKeepsOtherSettings();
   void settingsFile();
   void record_data();
@@ -428,6 +429,59 @@ void ViewerTests::deviceUnplugged() {
   QCOMPARE(readFile(settingsPath), kNewFile);
 }
 
+// Waiting on in the settings file, with a recording: no device at launch, the window says it
+// waits; the device comes, fails after a while (unplugged), the window waits again, and the
+// device comes back afresh. The run goes on throughout, the recording is both plugs' streams
+// one after the other, and waiting stays on in the file.
+void ViewerTests::waitForDevice() {
+  const QString stream = patternStream(scratch_.path(), 60);
+  const QByteArray streamBytes = readFile(stream);
+  const QString log = scratch_.filePath("driver.log");
+  const qint64 unplugAfter = streamBytes.size() * 3 / 2;
+  setUpDevice("ABSENT", "1");
+  setUpDevice("STREAM", stream.toLocal8Bit());
+  setUpDevice("LOOP", "1");
+  setUpDevice("LOG", log.toLocal8Bit());
+  setUpDevice("FAIL_AFTER", QByteArray::number(unplugAfter));
+  const QString settingsPath = scratch_.filePath("KESTRAVU.ini");
+  writeFile(settingsPath, "[device]\nwait=1\n");
+  QStringList titles;  // each change of the title
+  int stage = 0;        // 0 plugged in, 1 failed, 2 unplugged, 3 plugged in again
+  int logAtUnplug = 0;
+  whenMainWindowShown([&](MainWindow* window) {
+    titles << window->windowTitle();
+    auto* poll = new QTimer(window);
+    connect(poll, &QTimer::timeout, window, [&, window] {
+      if (window->windowTitle() != titles.last()) titles << window->windowTitle();
+      if (stage == 0 && titles.filter("waiting").size() == 2) {
+        stage = 1;
+        logAtUnplug = logLines(log).size();
+        setUpDevice("ABSENT", "1");
+      } else if (stage == 1 && logLines(log, logAtUnplug).filter("count=0").size() > 0) {
+        stage = 2;
+        setUpDevice("FAIL_AFTER", "");
+        setUpDevice("ABSENT", "0");
+      } else if (stage == 2 && !titles.last().contains("waiting")) {
+        stage = 3;
+        QTimer::singleShot(1500, window, &QWidget::close);
+      }
+    });
+    setUpDevice("ABSENT", "0");
+    poll->start(50);
+  });
+  QCOMPARE(runProgram(settingsPath, {}, scratch_.filePath("wait.kvs")), kExitNormal);
+  QVERIFY2(stage == 3, qPrintable(titles.join(" | ")));
+  QCOMPARE(titles.first(), QStringLiteral("KESTRAVU [waiting for the KESTRAVU device]"));
+  QCOMPARE(titles.filter("waiting").size(), 2);
+  const QByteArray recorded = readFile(scratch_.filePath("wait.kvs"));
+  QCOMPARE(deliveredBytes(logLines(log)), qint64(recorded.size()));
+  QVERIFY(recorded.size() > unplugAfter);
+  QVERIFY(recorded.left(unplugAfter) == loopedSlice(streamBytes, 0, unplugAfter));
+  QVERIFY2(recorded.mid(unplugAfter) == loopedSlice(streamBytes, 0, recorded.size() - unplugAfter),
+           "the second plug's stream does not follow the first's");
+  QVERIFY(readFile(settingsPath).contains("wait=1"));
+}
+
 // A Windows file: Screen4 starts on, its read size reaches the device, Wide and Scale 2× are
 // chosen and Quit ends the run; the save changes that one value and adds the view's section.
 void ViewerTests::quitKeepsOtherSettings() {
@@ -487,6 +541,20 @@ void ViewerTests::settingsFile() {
   QCOMPARE(readFile(path),
            QByteArray("[y]\nz=1\n[section]\nwide=3\nscr4=1\nbufsize=32\n[view]\nscale=4\n"));
   QCOMPARE(SettingsStore(path).load().pictureMode().wide, true);
+
+  // The device's section: left out while it holds the defaults, then written; a serial number
+  // is text, blanks around it dropped, and a line end in it cannot start a key of its own.
+  DeviceSettings device;
+  QVERIFY(SettingsStore(path).save(settings, view, &device));
+  QVERIFY(!readFile(path).contains("[device]"));
+  device.wait = 1;
+  device.serial = QStringLiteral("KV 01\nwait=0");
+  QVERIFY(SettingsStore(path).save(settings, view, &device));
+  QVERIFY(readFile(path).endsWith("[device]\nwait=1\nserial=KV 01 wait=0\n"));
+  writeFile(path, "[Device]\nserial =  KV 02 \nwait=1\n");
+  const DeviceSettings loaded = SettingsStore(path).loadDevice();
+  QCOMPARE(loaded.serial, QStringLiteral("KV 02"));
+  QCOMPARE(loaded.wait, 1);
 }
 
 void ViewerTests::record_data() {

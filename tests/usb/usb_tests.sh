@@ -15,14 +15,16 @@
 #                compared with the chip (lag_probe): the bytes the decoder took against the end of
 #                the last whole frame the chip sent, every 50 ms; the GUI thread alone is held up for 2 s, and the picture
 #                must be within 50 ms (3 frames) of the chip 3 s after the window came up and
-#                from 0.5 s after the hold-up ended.
-# Usage: usb_tests.sh BUILD_DIR SOURCE_DIR [VIEWER [LAG_PROBE]]
+#                from 0.5 s after the hold-up ended;
+#   plug and play  waiting for the device, a replug, and the choice of device (replug_tests.sh).
+# Usage: usb_tests.sh BUILD_DIR SOURCE_DIR [VIEWER [LAG_PROBE [DEVICE_PROBE]]]
 # Logs, the chip's sent bytes and the recording stay in BUILD_DIR/usb-tests/.
 set -uo pipefail
 build=$1
 source=$2
 viewer=${3:-$build/app/qt/kestravu}
 probe=${4:-$build/tests/usb_lag_probe}
+device_probe=${5:-$build/tests/usb_device_probe}
 chip=$build/sim/usb-chip
 out=$build/usb-tests
 rm -rf "$out" && mkdir -p "$out"
@@ -198,6 +200,8 @@ compare_recording "$work/chip.log" "$work/sent.bin" "$work/record.kvs"
 awk -v from="$unplugged" -v to="$ended" 'BEGIN {printf "unplug to exit: %.2f s\n", to - from}'
 awk -v bytes="$(stat -c %s "$work/sent.bin")" -v seconds=$((SECONDS - opened)) \
   'BEGIN {printf "throughput: %d bytes in %d s, %.1f KB/s\n", bytes, seconds, bytes / seconds / 1000}'
+
+source "$source/tests/usb/replug_tests.sh"
 
 grep -q 'request RESET' "$work/other.log" && fail "the viewer opened the other FTDI board"
 kill "$other_pid"
