@@ -14,8 +14,9 @@ constexpr int kBufferBytes = kBufferWidth * kBufferHeight * 4;  // 1,785,792
 constexpr int kPictureWidth = 426;                              // at normal scale
 constexpr int kPictureHeight = 262;
 
-// The picture: 852 x 524 pixels, zeroed (black) when allocated and never cleared again, also
-// not when the scale or colour mode changes. Allocated once by its owner, before the first frame.
+// The picture: 852 x 524 pixels, zeroed (black) when allocated and cleared again only for a new
+// stream, not when the scale or colour mode changes. Allocated once by its owner, before the
+// first frame.
 struct FrameBuffer {
   std::unique_ptr<uint32_t[]> pixels;
 
@@ -23,6 +24,7 @@ struct FrameBuffer {
     pixels.reset(new (std::nothrow) uint32_t[kBufferWidth * kBufferHeight]());
     return pixels != nullptr;
   }
+  void clear() { std::memset(pixels.get(), 0, kBufferBytes); }
   // Row `row` of the buffer, 0 being the top row of the picture.
   const uint32_t* row(int row) const { return pixels.get() + static_cast<long>(row) * kBufferWidth; }
 };

@@ -236,6 +236,12 @@ class FrameDecoder {
   uint32_t lastCallBytes() const { return lastCallBytes_; }
   // Byte n is the latest value of cell n (0 ... 55,805); the bytes above are never touched.
   uint8_t* cellHistory() { return cellHistory_.get(); }
+  // For a new stream decoded from its start: cleared cells, as after allocate(), and a search
+  // that starts afresh.
+  void reset() {
+    std::memset(cellHistory_.get(), 0, kCellHistoryBytes);
+    restartSearch();
+  }
   // For a new stream: the next search starts afresh, with nothing handed on from the old one.
   // A reader that goes back to where an earlier call of the same stream began passes the byte
   // that call's search started from.

@@ -10,7 +10,6 @@
 // No OS header, no process-wide state, no allocation after allocateBuffers.
 #pragma once
 #include <cstdint>
-#include <cstring>
 
 #include "clock.h"
 #include "device_link.h"
@@ -65,9 +64,8 @@ class Viewer {
   void restartStream() {
     const uint8_t* unread = nullptr;
     reader_.consume(reader_.unread(unread));
-    std::memset(decoder_.cellHistory(), 0, FrameDecoder::kCellHistoryBytes);
-    std::memset(picture_.pixels.get(), 0, kBufferBytes);
-    decoder_.restartSearch();
+    decoder_.reset();
+    picture_.clear();
   }
 
   // The whole picture drawn again in `mode`, from the cells of the frames decoded so far: when
