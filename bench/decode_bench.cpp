@@ -102,11 +102,11 @@ void BM_NoChangeDeltaFrame(benchmark::State& state) { decodeFrames(state, noChan
 
 void BM_MemsetBaseline(benchmark::State& state) {
   bool wide = state.range(0) != 0;
-  int rows = wide ? kBufferHeight : kPictureHeight;
-  size_t rowBytes = (wide ? kBufferWidth : kPictureWidth) * 4;
+  const PictureSize size = pictureSize(wide);
+  size_t rowBytes = static_cast<size_t>(size.width) * 4;
   int fill = 0;
   for (auto _ : state) {
-    for (int row = 0; row < rows; ++row)
+    for (int row = 0; row < size.height; ++row)
       std::memset(&memory.picture.pixels[static_cast<size_t>(row) * kBufferWidth], fill, rowBytes);
     ++fill;
     benchmark::ClobberMemory();

@@ -14,6 +14,15 @@ constexpr int kBufferBytes = kBufferWidth * kBufferHeight * 4;  // 1,785,792
 constexpr int kPictureWidth = 426;                              // at normal scale
 constexpr int kPictureHeight = 262;
 
+struct PictureSize {
+  int width, height;
+};
+
+// The picture as the window shows it, the top-left part of the buffer: Wide doubles both sides.
+constexpr PictureSize pictureSize(bool wide) {
+  return wide ? PictureSize{kBufferWidth, kBufferHeight} : PictureSize{kPictureWidth, kPictureHeight};
+}
+
 // The picture: 852 x 524 pixels, zeroed (black) when allocated and cleared again only for a new
 // stream, not when the scale or colour mode changes. Allocated once by its owner, before the
 // first frame.

@@ -18,6 +18,9 @@
 #include "frame_stats.h"
 #include "stream_reader.h"
 
+// One frame of the device's 60 a second: the Windows program's timer and a stream file's pace.
+constexpr int kFramePeriodMs = 16;
+
 // What one timer tick did.
 enum class TickResult {
   FrameShown,    // a frame was decoded: repaint

@@ -100,9 +100,8 @@ void MainWindow::createViewMenu() {
 
 void MainWindow::showTitle(const QString& title) { setWindowTitle(title); }
 
-// The flags count as on when non-zero, as in a file the user edited; a toggle stores 0 or 1.
 void MainWindow::toggleWide() {
-  settings_.wide = settings_.wide == 0 ? 1 : 0;
+  settings_.toggleWide();
   wideAction_->setChecked(settings_.wide != 0);
   controller_.redraw();
   pictureView_->setWide(settings_.wide != 0);
@@ -110,7 +109,7 @@ void MainWindow::toggleWide() {
 }
 
 void MainWindow::toggleScreen4() {
-  settings_.scr4 = settings_.scr4 == 0 ? 1 : 0;
+  settings_.toggleScreen4();
   screen4Action_->setChecked(settings_.scr4 != 0);
   controller_.redraw();
   pictureView_->update();

@@ -38,7 +38,7 @@ class ViewerController final : public QObject {
 
  public:
   // A stream file plays at the device's 60 frames a second.
-  static constexpr int kFilePeriodMs = 16;
+  static constexpr int kFilePeriodMs = kFramePeriodMs;
 
   // `device`, `clock` and `settings` outlive the controller; the picture is drawn in the mode
   // `settings` has at each frame, and the device opened with its read size.

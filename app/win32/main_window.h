@@ -13,7 +13,6 @@
 namespace MainWindow {
 
 constexpr UINT_PTR IDT_FRAME = 100;
-constexpr UINT kFramePeriodMs = 16;
 constexpr int kWindowLeft = 100;
 constexpr int kWindowTop = 100;
 constexpr const char* kClassName = "KESTRAVU";
