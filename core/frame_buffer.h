@@ -110,8 +110,10 @@ inline void storeCell(uint32_t* at, uint64_t pair) {
     return;
   }
   uint64_t left = (pair & 0xFFFFFFFFu) * 0x100000001u, right = (pair >> 32) * 0x100000001u;
-  storePair(at, left), storePair(at + 2, right);
-  storePair(at + kBufferWidth, left), storePair(at + kBufferWidth + 2, right);
+  storePair(at, left);
+  storePair(at + 2, right);
+  storePair(at + kBufferWidth, left);
+  storePair(at + kBufferWidth + 2, right);
 }
 
 // The running Screen4 colour: a byte in the table sets it, any other byte repeats it.

@@ -293,7 +293,10 @@ void MainWindow::setFullScreen(bool on) {
   leaveFullScreenAction_->setEnabled(on);
   menuBar()->setVisible(!on);
   layout()->setSizeConstraint(on ? QLayout::SetNoConstraint : QLayout::SetFixedSize);
-  if (on) setMinimumSize(0, 0), setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+  if (on) {
+    setMinimumSize(0, 0);
+    setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+  }
   pictureView_->setFullScreen(on);
   showRecordingState();
   if (on)

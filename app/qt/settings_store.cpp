@@ -140,7 +140,8 @@ void writeValues(std::vector<Line>& lines, const char* section,
     if (insertAt > 0 && lines[insertAt - 1].end.isEmpty()) lines[insertAt - 1].end = lineEnd;
     lines.insert(lines.begin() + static_cast<long>(insertAt),
                  Line{keyLine(key.name, value), lineEnd});
-    ++insertAt, ++range->last;
+    ++insertAt;
+    ++range->last;
   }
 }
 
