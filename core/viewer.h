@@ -1,12 +1,5 @@
-// The viewer's portable core, which every front end owns one of. This folder owns:
-//   frame_format.h  the capture stream format: marker, run pairs, restarts, frame ends
-//   frame_decoder.h the decoder and its cell history
-//   frame_buffer.h  the picture, palette, Screen4 table and pixel stage
-//   frame_stats.h   frames per second and bytes per frame, as the window title
-//   stream_reader.h the read buffer between the device and the decoder
-//   device_link.h   the seam to the device, whose backends are in link/
-//   settings.h      the settings record and its read-size rule
-//   clock.h         the millisecond clock the program passes in
+// The viewer's portable core, which every front end owns one of: the stream format, decoding
+// into the picture, the title's statistics, the settings record and the seam to the device.
 // No OS header, no process-wide state, no allocation after allocateBuffers.
 #pragma once
 #include <cstdint>
