@@ -36,7 +36,8 @@ std::vector<uint8_t> typicalKeyFrame() {
     int run = std::uniform_int_distribution<int>(1, 40)(random);
     uint8_t value = static_cast<uint8_t>(random());
     if (value == 0x01 && run == 0x81) run = 0x80;
-    stream.push_back(value), stream.push_back(static_cast<uint8_t>(run));
+    stream.push_back(value);
+    stream.push_back(static_cast<uint8_t>(run));
     cells += run;
   }
   return stream;
@@ -45,15 +46,20 @@ std::vector<uint8_t> typicalKeyFrame() {
 // Every cell its own pair: 111,614 bytes.
 std::vector<uint8_t> worstCaseFrame() {
   std::vector<uint8_t> stream = {0x01, 0x81};
-  for (int cell = 0; cell < kCellsPerFrame; ++cell)
-    stream.push_back(static_cast<uint8_t>(cell * 37)), stream.push_back(1);
+  for (int cell = 0; cell < kCellsPerFrame; ++cell) {
+    stream.push_back(static_cast<uint8_t>(cell * 37));
+    stream.push_back(1);
+  }
   return stream;
 }
 
 // A delta frame that changes nothing: 218 pairs of 0 x 256, 438 bytes.
 std::vector<uint8_t> noChangeDeltaFrame() {
   std::vector<uint8_t> stream = {0x00, 0x81};
-  for (int pair = 0; pair < 218; ++pair) stream.push_back(0), stream.push_back(0);
+  for (int pair = 0; pair < 218; ++pair) {
+    stream.push_back(0);
+    stream.push_back(0);
+  }
   return stream;
 }
 
@@ -76,7 +82,11 @@ void decodeCellByCell(const std::vector<uint8_t>& stream) {
   for (int line = 0, index = 0; line < FrameFormat::kLines; ++line) {
     uint32_t* row = pictureRow(memory.picture.pixels.get(), line, false);
     for (int cell = 0; cell < FrameFormat::kCellsPerLine; ++cell, ++index) {
-      if (remaining == 0) value = stream[position], remaining = stream[position + 1], position += 2;
+      if (remaining == 0) {
+        value = stream[position];
+        remaining = stream[position + 1];
+        position += 2;
+      }
       uint8_t c = kind ? value : static_cast<uint8_t>(history[index] + value);
       history[index] = c;
       --remaining;
@@ -102,11 +112,11 @@ void BM_NoChangeDeltaFrame(benchmark::State& state) { decodeFrames(state, noChan
 
 void BM_MemsetBaseline(benchmark::State& state) {
   bool wide = state.range(0) != 0;
-  int rows = wide ? kBufferHeight : kPictureHeight;
-  size_t rowBytes = (wide ? kBufferWidth : kPictureWidth) * 4;
+  const PictureSize size = pictureSize(wide);
+  size_t rowBytes = static_cast<size_t>(size.width) * 4;
   int fill = 0;
   for (auto _ : state) {
-    for (int row = 0; row < rows; ++row)
+    for (int row = 0; row < size.height; ++row)
       std::memset(&memory.picture.pixels[static_cast<size_t>(row) * kBufferWidth], fill, rowBytes);
     ++fill;
     benchmark::ClobberMemory();

@@ -14,8 +14,18 @@ constexpr int kBufferBytes = kBufferWidth * kBufferHeight * 4;  // 1,785,792
 constexpr int kPictureWidth = 426;                              // at normal scale
 constexpr int kPictureHeight = 262;
 
-// The picture: 852 x 524 pixels, zeroed (black) when allocated and never cleared again, also
-// not when the scale or colour mode changes. Allocated once by its owner, before the first frame.
+struct PictureSize {
+  int width, height;
+};
+
+// The picture as the window shows it, the top-left part of the buffer: Wide doubles both sides.
+constexpr PictureSize pictureSize(bool wide) {
+  return wide ? PictureSize{kBufferWidth, kBufferHeight} : PictureSize{kPictureWidth, kPictureHeight};
+}
+
+// The picture: 852 x 524 pixels, zeroed (black) when allocated and cleared again only for a new
+// stream, not when the scale or colour mode changes. Allocated once by its owner, before the
+// first frame.
 struct FrameBuffer {
   std::unique_ptr<uint32_t[]> pixels;
 
@@ -23,6 +33,7 @@ struct FrameBuffer {
     pixels.reset(new (std::nothrow) uint32_t[kBufferWidth * kBufferHeight]());
     return pixels != nullptr;
   }
+  void clear() { std::memset(pixels.get(), 0, kBufferBytes); }
   // Row `row` of the buffer, 0 being the top row of the picture.
   const uint32_t* row(int row) const { return pixels.get() + static_cast<long>(row) * kBufferWidth; }
 };
@@ -99,8 +110,10 @@ inline void storeCell(uint32_t* at, uint64_t pair) {
     return;
   }
   uint64_t left = (pair & 0xFFFFFFFFu) * 0x100000001u, right = (pair >> 32) * 0x100000001u;
-  storePair(at, left), storePair(at + 2, right);
-  storePair(at + kBufferWidth, left), storePair(at + kBufferWidth + 2, right);
+  storePair(at, left);
+  storePair(at + 2, right);
+  storePair(at + kBufferWidth, left);
+  storePair(at + kBufferWidth + 2, right);
 }
 
 // The running Screen4 colour: a byte in the table sets it, any other byte repeats it.

@@ -60,7 +60,8 @@ inline void writeSpan(uint32_t* out, uint8_t* cells, size_t count, uint8_t kind,
     const uint64_t pair = cellPair<Screen4>(value, screen4Colour);
     if (count > kLongRun) return fillLongRun<Wide>(out, cells, count, value, pair);
     do {
-      *cells = value, storeCell<Wide>(out, pair);
+      *cells = value;
+      storeCell<Wide>(out, pair);
       out += kCellColumns<Wide>;
     } while (++cells != end);
     return;
@@ -68,7 +69,8 @@ inline void writeSpan(uint32_t* out, uint8_t* cells, size_t count, uint8_t kind,
   if (value == 0 && !Screen4) return;  // unchanged cells keep their pixels in palette mode
   do {
     uint8_t cell = static_cast<uint8_t>(*cells + value);
-    *cells = cell, storeCell<Wide>(out, cellPair<Screen4>(cell, screen4Colour));
+    *cells = cell;
+    storeCell<Wide>(out, cellPair<Screen4>(cell, screen4Colour));
     out += kCellColumns<Wide>;
   } while (++cells != end);
 }
@@ -90,9 +92,12 @@ KESTRAVU_SCALAR_LOOPS __attribute__((noinline)) void writeRunAcrossLines(
   for (;;) {
     size_t span = std::min(run, static_cast<size_t>(at.lineEnd - at.cell));
     writeSpan<Wide, Screen4>(at.out, at.cell, span, kind, value, screen4Colour);
-    at.cell += span, at.out += span * kCellColumns<Wide>, run -= span;
+    at.cell += span;
+    at.out += span * kCellColumns<Wide>;
+    run -= span;
     if (at.cell == frameEnd || at.cell != at.lineEnd) return;
-    at.lineEnd += kCellsPerLine, at.out += kNextLineStep<Wide>;
+    at.lineEnd += kCellsPerLine;
+    at.out += kNextLineStep<Wide>;
     if (run == 0) return;
   }
 }
@@ -130,7 +135,8 @@ KESTRAVU_SCALAR_LOOPS Result decodePairs(Source& source, uint8_t kind, CallConte
   // Applies one pair; true once the frame's last cell is done, or when restarts went on too long.
   auto applyPair = [&](uint8_t value, uint8_t count) {
     if (isRestartPair(value, count)) {  // restart at the top-left as a key frame
-      kind = kKeyFrame, at = frameStart;
+      kind = kKeyFrame;
+      at = frameStart;
       outOfPatience = call.clock.milliseconds() - call.callStart > kPatienceMs;
       return outOfPatience;
     }
@@ -138,7 +144,8 @@ KESTRAVU_SCALAR_LOOPS Result decodePairs(Source& source, uint8_t kind, CallConte
     // Most runs end on the line they start on.
     if (__builtin_expect(run < static_cast<size_t>(at.lineEnd - at.cell), 1)) {
       writeSpan<Wide, Screen4>(at.out, at.cell, run, kind, value, screen4Colour);
-      at.cell += run, at.out += run * kCellColumns<Wide>;
+      at.cell += run;
+      at.out += run * kCellColumns<Wide>;
       return false;
     }
     CellCursor moved = at;  // a copy, so that `at` itself can stay in registers
@@ -159,8 +166,10 @@ KESTRAVU_SCALAR_LOOPS Result decodePairs(Source& source, uint8_t kind, CallConte
         // A busy key picture is mostly one-cell pairs, which can never be the restart pair:
         // they get a loop of their own, up to the line's last cell.
         while (kind == kKeyFrame && pair != end && pair[1] == 1 && at.cell + 1 < at.lineEnd) {
-          *at.cell++ = pair[0], storeCell<Wide>(at.out, cellPair<Screen4>(pair[0], screen4Colour));
-          at.out += kCellColumns<Wide>, pair += 2;
+          *at.cell++ = pair[0];
+          storeCell<Wide>(at.out, cellPair<Screen4>(pair[0], screen4Colour));
+          at.out += kCellColumns<Wide>;
+          pair += 2;
         }
         if (pair == end) break;
         complete = applyPair(pair[0], pair[1]);
@@ -236,6 +245,12 @@ class FrameDecoder {
   uint32_t lastCallBytes() const { return lastCallBytes_; }
   // Byte n is the latest value of cell n (0 ... 55,805); the bytes above are never touched.
   uint8_t* cellHistory() { return cellHistory_.get(); }
+  // For a new stream decoded from its start: cleared cells, as after allocate(), and a search
+  // that starts afresh.
+  void reset() {
+    std::memset(cellHistory_.get(), 0, kCellHistoryBytes);
+    restartSearch();
+  }
   // For a new stream: the next search starts afresh, with nothing handed on from the old one.
   // A reader that goes back to where an earlier call of the same stream began passes the byte
   // that call's search started from.

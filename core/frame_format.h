@@ -46,11 +46,13 @@ class FrameWalk {
     if (!inFrame_) {
       inFrame_ = isFrameMarker(previous_, byte);
       previous_ = inFrame_ ? 0 : byte;
-      cells_ = 0, pairStarted_ = false;
+      cells_ = 0;
+      pairStarted_ = false;
       return false;
     }
     if (!pairStarted_) {
-      value_ = byte, pairStarted_ = true;
+      value_ = byte;
+      pairStarted_ = true;
       return false;
     }
     pairStarted_ = false;

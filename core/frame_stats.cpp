@@ -17,7 +17,8 @@ const char* FrameStats::frameCompleted(uint32_t now) {
                 bytesPerFrame);
   byteCounter_ = 0;
   frameCounter_ = 0;
-  groupStart_ = now, groupIntervals_ = 0;
+  groupStart_ = now;
+  groupIntervals_ = 0;
   return title_;
 }
 

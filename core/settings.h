@@ -16,6 +16,9 @@ struct Settings {
   int32_t bufsize = kDefaultReadSize;  // bytes asked for in each USB read, 1 ... 256
 
   PictureMode pictureMode() const { return PictureMode{wide != 0, scr4 != 0}; }
+  // The flags count as on when non-zero, as in a file the user edited; a toggle stores 0 or 1.
+  void toggleWide() { wide = wide == 0 ? 1 : 0; }
+  void toggleScreen4() { scr4 = scr4 == 0 ? 1 : 0; }
 };
 
 // A key of the settings file and the value of a `Record` that it holds.

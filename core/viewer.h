@@ -1,16 +1,8 @@
-// The viewer's portable core, which every front end owns one of. This folder owns:
-//   frame_format.h  the capture stream format: marker, run pairs, restarts, frame ends
-//   frame_decoder.h the decoder and its cell history
-//   frame_buffer.h  the picture, palette, Screen4 table and pixel stage
-//   frame_stats.h   frames per second and bytes per frame, as the window title
-//   stream_reader.h the read buffer between the device and the decoder
-//   device_link.h   the seam to the device, whose backends are in link/
-//   settings.h      the settings record and its read-size rule
-//   clock.h         the millisecond clock the program passes in
+// The viewer's portable core, which every front end owns one of: the stream format, decoding
+// into the picture, the title's statistics, the settings record and the seam to the device.
 // No OS header, no process-wide state, no allocation after allocateBuffers.
 #pragma once
 #include <cstdint>
-#include <cstring>
 
 #include "clock.h"
 #include "device_link.h"
@@ -18,6 +10,9 @@
 #include "frame_decoder.h"
 #include "frame_stats.h"
 #include "stream_reader.h"
+
+// One frame of the device's 60 a second: the Windows program's timer and a stream file's pace.
+constexpr int kFramePeriodMs = 16;
 
 // What one timer tick did.
 enum class TickResult {
@@ -65,9 +60,8 @@ class Viewer {
   void restartStream() {
     const uint8_t* unread = nullptr;
     reader_.consume(reader_.unread(unread));
-    std::memset(decoder_.cellHistory(), 0, FrameDecoder::kCellHistoryBytes);
-    std::memset(picture_.pixels.get(), 0, kBufferBytes);
-    decoder_.restartSearch();
+    decoder_.reset();
+    picture_.clear();
   }
 
   // The whole picture drawn again in `mode`, from the cells of the frames decoded so far: when

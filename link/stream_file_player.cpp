@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 
 StreamFilePlayer::~StreamFilePlayer() { reset(); }
 
@@ -147,7 +146,6 @@ void StreamFilePlayer::startDecodingAt(const FrameIndex::StartPoint* start) {
     return;
   }
   cursor_.position = 0;
-  std::memset(decoder_.cellHistory(), 0, FrameDecoder::kCellHistoryBytes);
-  std::memset(picture_.pixels.get(), 0, kBufferBytes);
-  decoder_.restartSearch();
+  decoder_.reset();
+  picture_.clear();
 }

@@ -114,9 +114,8 @@ void MainWindow::showWaiting(bool waiting) {
   setWindowTitle(waiting ? tr("KESTRAVU [waiting for the KESTRAVU device]") : controller_.title());
 }
 
-// The flags count as on when non-zero, as in a file the user edited; a toggle stores 0 or 1.
 void MainWindow::toggleWide() {
-  settings_.wide = settings_.wide == 0 ? 1 : 0;
+  settings_.toggleWide();
   wideAction_->setChecked(settings_.wide != 0);
   controller_.redraw();
   pictureView_->setWide(settings_.wide != 0);
@@ -124,7 +123,7 @@ void MainWindow::toggleWide() {
 }
 
 void MainWindow::toggleScreen4() {
-  settings_.scr4 = settings_.scr4 == 0 ? 1 : 0;
+  settings_.toggleScreen4();
   screen4Action_->setChecked(settings_.scr4 != 0);
   controller_.redraw();
   pictureView_->update();
@@ -325,7 +324,10 @@ void MainWindow::setFullScreen(bool on) {
   leaveFullScreenAction_->setEnabled(on);
   menuBar()->setVisible(!on);
   layout()->setSizeConstraint(on ? QLayout::SetNoConstraint : QLayout::SetFixedSize);
-  if (on) setMinimumSize(0, 0), setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+  if (on) {
+    setMinimumSize(0, 0);
+    setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+  }
   pictureView_->setFullScreen(on);
   playbackControls_->setFullScreen(on);
   showRecordingState();

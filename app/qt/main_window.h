@@ -1,17 +1,5 @@
-// kestravu, the native Linux viewer: a Qt 6 Widgets front end over the core (core/viewer.h),
-// which decodes the device's frames as they arrive on the one GUI thread. This folder owns:
-//   main.cpp             the entry point, its options and the stream file it may be given
-//   program.h            start-up, the event loop and shutdown, with the start-up messages
-//   viewer_controller.h  the loop: live decoding, source switching, recording
-//   playback_controller.h a stream file that plays: pace, pause, steps, jumps, speed
-//   playback_controls.h  the Playback menu, its keys and the position slider
-//   main_window.h        the window: menus, title, full screen
-//   device_menu.h        the Device menu: waiting, and the choice between devices
-//   device_presence.h    the devices attached, kept current from the link's device watch
-//   picture_view.h       the widget that presents the picture
-//   saved_files.h        recordings and pictures: folders, names, the picture as shown
-//   buffer_size_dialog.h the dialog for the USB read size
-//   settings_store.h     the settings file, compatible with the Windows program's
+// kestravu, the native Linux viewer (Qt 6 Widgets), which decodes the device's frames as they
+// arrive on the one GUI thread: its start-up, loop, window, dialog, settings file and saved files.
 #pragma once
 #include <QMainWindow>
 #include <QMessageBox>

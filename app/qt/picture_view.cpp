@@ -37,7 +37,8 @@ PictureView::PictureView(const FrameBuffer& picture, QWidget* parent)
 }
 
 void PictureView::setWide(bool wide) {
-  pictureSize_ = wide ? QSize(kBufferWidth, kBufferHeight) : QSize(kPictureWidth, kPictureHeight);
+  const PictureSize size = pictureSize(wide);
+  pictureSize_ = QSize(size.width, size.height);
   fitSize();
 }
 

@@ -102,13 +102,12 @@ std::unique_ptr<QFile> openRecording(const QString& path, QString& error) {
 }
 
 QImage shownPicture(const FrameBuffer& picture, bool wide) {
-  const int width = wide ? kBufferWidth : kPictureWidth;
-  const int height = wide ? kBufferHeight : kPictureHeight;
-  QImage image(width, height, QImage::Format_RGB32);
-  for (int line = 0; line < height; ++line) {
+  const PictureSize size = pictureSize(wide);
+  QImage image(size.width, size.height, QImage::Format_RGB32);
+  for (int line = 0; line < size.height; ++line) {
     const uint32_t* row = picture.row(line);
     auto* out = reinterpret_cast<QRgb*>(image.scanLine(line));
-    for (int x = 0; x < width; ++x) out[x] = row[x] | 0xFF000000u;
+    for (int x = 0; x < size.width; ++x) out[x] = row[x] | 0xFF000000u;
   }
   return image;
 }

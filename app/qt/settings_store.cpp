@@ -154,7 +154,8 @@ void writeKeys(std::vector<Line>& lines, const char* section, const std::vector<
     if (insertAt > 0 && lines[insertAt - 1].end.isEmpty()) lines[insertAt - 1].end = lineEnd;
     lines.insert(lines.begin() + static_cast<long>(insertAt),
                  Line{keyLine(entry.key, entry.value), lineEnd});
-    ++insertAt, ++range->last;
+    ++insertAt;
+    ++range->last;
   }
 }
 

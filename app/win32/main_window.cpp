@@ -7,15 +7,6 @@ namespace MainWindow {
 
 namespace {
 
-// The picture at one scale: the top-left part of the frame buffer. Only its rows are handed to
-// the display, from the first: given the whole buffer, the source y of a top-down bitmap would
-// be counted from the end of the rows given, and normal scale would show rows 262 on.
-struct PaintArea {
-  DWORD width, height;
-};
-constexpr PaintArea kNormalArea = {kPictureWidth, kPictureHeight};
-constexpr PaintArea kWideArea = {kBufferWidth, kBufferHeight};
-
 void setCheckMark(const Program& program, UINT commandId, int32_t on) {
   CheckMenuItem(program.menu, commandId, MF_BYCOMMAND | (on != 0 ? MF_CHECKED : MF_UNCHECKED));
 }
@@ -49,7 +40,10 @@ void onTimer(Program& program, HWND window) {
 void onPaint(const Program& program, HWND window) {
   PAINTSTRUCT paint;
   HDC deviceContext = BeginPaint(window, &paint);
-  const PaintArea& area = program.settings.wide != 0 ? kWideArea : kNormalArea;
+  // Only the picture's rows are handed to the display, from the first: given the whole buffer,
+  // the source y of a top-down bitmap would be counted from the end of the rows given, and
+  // normal scale would show rows 262 on.
+  const PictureSize area = pictureSize(program.settings.pictureMode().wide);
   SetDIBitsToDevice(deviceContext, 0 /* destination x */, 0 /* destination y */, area.width,
                     area.height, 0 /* source x */, 0 /* source y */, 0 /* first scan line */,
                     area.height /* scan lines */, program.viewer->picture().pixels.get(),
@@ -58,7 +52,7 @@ void onPaint(const Program& program, HWND window) {
 }
 
 void onWide(Program& program, HWND window) {
-  program.settings.wide = program.settings.wide == 0 ? 1 : 0;
+  program.settings.toggleWide();
   setCheckMark(program, IDM_WIDE, program.settings.wide);
   DrawMenuBar(window);
   SIZE size = outerSize(program.settings.wide);
@@ -67,7 +61,7 @@ void onWide(Program& program, HWND window) {
 }
 
 void onScreen4(Program& program, HWND window) {
-  program.settings.scr4 = program.settings.scr4 == 0 ? 1 : 0;
+  program.settings.toggleScreen4();
   setCheckMark(program, IDM_SCREEN4, program.settings.scr4);
   DrawMenuBar(window);
 }
@@ -90,9 +84,9 @@ Program* programOf(HWND window) {
 }
 
 SIZE outerSize(int32_t wide) {
-  int scale = wide != 0 ? 2 : 1;
-  return SIZE{kPictureWidth * scale,
-              kPictureHeight * scale + GetSystemMetrics(SM_CYMENU) + GetSystemMetrics(SM_CYCAPTION)};
+  const PictureSize picture = pictureSize(wide != 0);
+  return SIZE{picture.width,
+              picture.height + GetSystemMetrics(SM_CYMENU) + GetSystemMetrics(SM_CYCAPTION)};
 }
 
 int createWindow(Program& program) {

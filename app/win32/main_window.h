@@ -1,7 +1,5 @@
-// KESTRAVU.exe, the Windows front end: the program's start-up and shutdown, and its one main
-// window with the menu, the frame timer that decodes a frame per tick, and the painting of the
-// picture. This folder also holds the settings file (settings_file.h), the read size dialog
-// (buffer_size_dialog.h) and, in resources/, the menu, dialog and icon templates.
+// KESTRAVU.exe, the Windows front end: start-up and shutdown, the main window whose timer
+// decodes a frame per tick, the settings file, the read size dialog and their resources.
 #pragma once
 #include <windows.h>
 
@@ -13,7 +11,6 @@
 namespace MainWindow {
 
 constexpr UINT_PTR IDT_FRAME = 100;
-constexpr UINT kFramePeriodMs = 16;
 constexpr int kWindowLeft = 100;
 constexpr int kWindowTop = 100;
 constexpr const char* kClassName = "KESTRAVU";

@@ -28,6 +28,7 @@
 #include "frame_format.h"
 #include "harness.h"
 #include "linux_link.h"
+#include "picture_view.h"
 #include "program.h"
 #include "settings_store.h"
 #include "stream_file_link.h"
@@ -178,16 +179,14 @@ void ViewerTests::picture() {
   QWidget* view = window.centralWidget();
   const QSize normalWindow = window.size();
   const qreal ratio = view->devicePixelRatioF();
-  // Device pixels per picture pixel at a scale: the nearest whole number, a tie rounded up.
-  auto deviceScale = [&](int scale) { return int(std::floor(scale * ratio + 0.5)); };
   auto scaleInUse = [&] {
     for (int scale = 1; scale <= ViewSettings::kMaxScale; ++scale)
       if (action(&window, QStringLiteral("Scale &%1×").arg(scale))->isChecked()) return scale;
     return 0;
   };
   // The chosen scale, or the largest whole one below it whose window fits the screen; the view
-  // is a whole multiple of the picture in device pixels, or one more where no logical size
-  // gives that exactly, and the picture fills it.
+  // is the whole multiple of the picture in device pixels nearest to the scale, or one more
+  // where no logical size gives that exactly, and the picture fills it.
   auto expectPicture = [&](PictureMode mode, int chosen) {
     const QImage reference = referencePicture(stream, scratch_.path(), mode, 0);
     const QSize available = window.screen()->availableGeometry().size();
@@ -197,12 +196,14 @@ void ViewerTests::picture() {
     QCOMPARE(view->geometry().top(), window.menuBar()->geometry().bottom() + 1);
     QTRY_COMPARE(window.size(), QSize(view->width(), window.menuBar()->height() + view->height()));
     QVERIFY(window.width() <= available.width() && window.height() <= available.height());
-    const QSizeF larger = QSizeF(reference.size() * deviceScale(used + 1)) / ratio;
+    const QSize larger = static_cast<PictureView*>(view)->windowSize(used + 1);
     QVERIFY(used == chosen || larger.width() > available.width() ||
             larger.height() + window.menuBar()->height() > available.height());
-    const QSize wanted = reference.size() * deviceScale(used), grabbed = view->grab().size();
-    QVERIFY2(grabbed.width() - wanted.width() <= 1 && grabbed.height() - wanted.height() <= 1 &&
-                 grabbed.width() >= wanted.width() && grabbed.height() >= wanted.height(),
+    const QSize grabbed = view->grab().size();
+    const int shownScale = grabbed.width() / reference.width();
+    const QSize wanted = reference.size() * shownScale;
+    QVERIFY2(std::abs(shownScale - used * ratio) <= 0.5 && grabbed.width() - wanted.width() <= 1 &&
+                 grabbed.height() - wanted.height() <= 1 && grabbed.height() >= wanted.height(),
              qPrintable(QStringLiteral("%1x%2").arg(grabbed.width()).arg(grabbed.height())));
     if (ratio == 1.5 && used == 1 && !mode.wide) QCOMPARE(grabbed, QSize(852, 524));
     QTRY_COMPARE_WITH_TIMEOUT(differingPixels(view->grab().toImage(), reference), 0, kFrameWaitMs);

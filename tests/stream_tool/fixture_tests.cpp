@@ -24,11 +24,10 @@ constexpr PictureMode kModes[] = {{false, false}, {true, false}, {false, true}, 
 class StreamFixture : public DecoderTest {
  protected:
   std::vector<uint8_t> picture() const {
-    bool wide = mode.wide;
-    int width = wide ? kBufferWidth : kPictureWidth, height = wide ? kBufferHeight : kPictureHeight;
+    const PictureSize size = pictureSize(mode.wide);
     std::vector<uint8_t> rgb;
-    for (int line = 0; line < height; ++line) {
-      for (int x = 0; x < width; ++x) {
+    for (int line = 0; line < size.height; ++line) {
+      for (int x = 0; x < size.width; ++x) {
         uint32_t value = pixel(line, x);
         rgb.insert(rgb.end(), {uint8_t(value >> 16), uint8_t(value >> 8), uint8_t(value)});
       }

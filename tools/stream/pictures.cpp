@@ -7,10 +7,6 @@
 #include "command_line.h"
 #include "frame_format.h"
 
-PictureSize pictureSize(bool wide) {
-  return wide ? PictureSize{kBufferWidth, kBufferHeight} : PictureSize{kPictureWidth, kPictureHeight};
-}
-
 bool writePng(FILE* file, const uint8_t* rgb, PictureSize size) {
   png_image image;
   std::memset(&image, 0, sizeof image);

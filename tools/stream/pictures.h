@@ -6,13 +6,6 @@
 
 #include "frame_buffer.h"
 
-struct PictureSize {
-  int width, height;
-};
-
-// The size of the picture as the window shows it: Wide doubles both.
-PictureSize pictureSize(bool wide);
-
 bool writePng(FILE* file, const uint8_t* rgb, PictureSize size);
 // Reads a picture of kPictureWidth x kPictureHeight into `rgb` (8-bit RGB, top line first).
 // 0 or kBadInput.

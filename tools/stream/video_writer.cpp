@@ -92,7 +92,9 @@ bool VideoWriter::open(FILE* file, bool seekable, int width, int height, int fra
   frame_ = av_frame_alloc();
   packet_ = av_packet_alloc();
   if (frame_ == nullptr || packet_ == nullptr) return failed("out of memory");
-  frame_->format = encoder_->pix_fmt, frame_->width = width, frame_->height = height;
+  frame_->format = encoder_->pix_fmt;
+  frame_->width = width;
+  frame_->height = height;
   if ((status = av_frame_get_buffer(frame_, 0)) < 0) return failed("out of memory", status);
   return true;
 }
@@ -120,7 +122,8 @@ bool VideoWriter::openEncoder(int framesPerSecond, bool lossless) {
                            : "this FFmpeg has no H.264 encoder (libx264)");
   encoder_ = avcodec_alloc_context3(codec);
   if (encoder_ == nullptr) return failed("out of memory");
-  encoder_->width = width_, encoder_->height = height_;
+  encoder_->width = width_;
+  encoder_->height = height_;
   encoder_->time_base = AVRational{1, framesPerSecond};
   encoder_->framerate = AVRational{framesPerSecond, 1};
   encoder_->thread_count = 0;  // as many as the machine has
