@@ -4,10 +4,16 @@
 #include <QTimer>
 
 DevicePresence::DevicePresence(LinuxLink& link, QObject* parent)
-    : QObject(parent), link_(link), watch_(link.watchDevices()), retry_(new QTimer(this)) {
+    : QObject(parent),
+      link_(link),
+      watch_(link.watchDevices()),
+      retry_(new QTimer(this)),
+      lookAgain_(new QTimer(this)) {
   retry_->setSingleShot(true);
   retry_->setInterval(kRetryPeriodMs);
   connect(retry_, &QTimer::timeout, this, &DevicePresence::look);
+  lookAgain_->setInterval(kLookPeriodMs);
+  connect(lookAgain_, &QTimer::timeout, this, &DevicePresence::look);
   if (watch_ != nullptr) {
     news_ = new QSocketNotifier(watch_->descriptor(), QSocketNotifier::Read, this);
     connect(news_, &QSocketNotifier::activated, this, &DevicePresence::takeNews);
@@ -25,7 +31,12 @@ void DevicePresence::choose(const QString& serial) {
 
 void DevicePresence::setLooking(bool on) {
   looking_ = on;
-  if (!on) retry_->stop();
+  if (on) {
+    lookAgain_->start();
+    return;
+  }
+  retry_->stop();
+  lookAgain_->stop();
 }
 
 void DevicePresence::retrySoon() {

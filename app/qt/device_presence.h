@@ -21,6 +21,9 @@ class DevicePresence final : public QObject {
   // udev setting its access): it is tried again this often, this many times.
   static constexpr int kRetryPeriodMs = 250;
   static constexpr int kRetries = 8;
+  // While looking, the list is also taken this often: libusb's hotplug events come through udev,
+  // which a container or a minimal system may not run, and no news must not mean no device.
+  static constexpr int kLookPeriodMs = 1000;
 
   // `link` outlives the presence. Without a watch the list is taken once.
   explicit DevicePresence(LinuxLink& link, QObject* parent = nullptr);
@@ -51,6 +54,7 @@ class DevicePresence final : public QObject {
   std::unique_ptr<DeviceWatch> watch_;
   QSocketNotifier* news_ = nullptr;
   QTimer* retry_;
+  QTimer* lookAgain_;
   QStringList serials_;
   QString chosen_;
   bool looking_ = false;
