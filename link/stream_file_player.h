@@ -15,11 +15,16 @@
 #include "file_window.h"
 #include "frame_decoder.h"
 #include "frame_index.h"
-#include "stream_file_link.h"
 
 class StreamFilePlayer {
  public:
-  using LoadResult = StreamFileLink::LoadResult;
+  enum class LoadResult {
+    Loaded,
+    NotFound,      // no file at that path
+    NotRegular,    // a directory, a FIFO, a device: only regular files are played
+    Unreadable,    // the file cannot be opened or read (the system's reason in loadError())
+    NoWholeFrame,  // the file holds no whole frame: nothing to play
+  };
   enum class Result {
     Shown,         // the picture holds the frame shownFrame() says
     NoWholeFrame,  // the file was cut and holds no whole frame any more: nothing to play
@@ -33,8 +38,8 @@ class StreamFilePlayer {
   StreamFilePlayer(const StreamFilePlayer&) = delete;
   StreamFilePlayer& operator=(const StreamFilePlayer&) = delete;
 
-  // Opens the file at `path` without waiting on it and finds its first whole frame, as
-  // StreamFileLink::load; nothing is shown yet.
+  // Opens the file at `path` without waiting on it (a FIFO or a device could block for good)
+  // and finds its first whole frame; nothing is shown yet. A failed load leaves nothing loaded.
   LoadResult load(const char* path);
   int loadError() const { return loadError_; }
 
