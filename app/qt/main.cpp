@@ -1,6 +1,6 @@
-// kestravu: the viewer's entry point. It reads --version, --help, --record, --wait, --serial and
-// a stream file to play from the command line (and Qt's own options, such as -platform); the device and the
-// settings file are found alone.
+// kestravu: the viewer's entry point. It reads --version, --help, --record, --wait, --serial
+// and a stream file to play from the command line (and Qt's own options, such as -platform);
+// the device and the settings file are found alone.
 #include <QApplication>
 #include <QCommandLineParser>
 #include <cstdio>
@@ -18,12 +18,27 @@ QStringList commandLine(int argc, char** argv) {
   return arguments;
 }
 
-}  // namespace
+// The program's own options, beside --help and --version.
+struct ViewerOptions {
+  QCommandLineOption record{
+      QStringLiteral("record"),
+      QStringLiteral("Records the device's stream into FILE from the start, as File > Record "
+                     "Stream does (FILE is replaced if it exists, unless another recording is "
+                     "writing it)."),
+      QStringLiteral("FILE")};
+  QCommandLineOption wait{
+      QStringLiteral("wait"),
+      QStringLiteral("Waits for the device: the window opens without it, stays when it is "
+                     "unplugged or falls silent, and takes it again when it comes back, as "
+                     "Device > Wait for the Device does.")};
+  QCommandLineOption serial{
+      QStringLiteral("serial"),
+      QStringLiteral("Opens only the KESTRAVU device with this USB serial number, as a choice "
+                     "in the Device menu does."),
+      QStringLiteral("SERIAL")};
+};
 
-int main(int argc, char** argv) {
-  QCoreApplication::setApplicationName(QStringLiteral("kestravu"));
-  QCoreApplication::setApplicationVersion(QStringLiteral(KESTRAVU_VERSION));
-  QCommandLineParser parser;
+void describeOptions(QCommandLineParser& parser, const ViewerOptions& options) {
   parser.setApplicationDescription(
       QStringLiteral("Shows the live picture of the KESTRAVU USB capture device.\nSettings: ") +
       SettingsStore::defaultPath());
@@ -34,25 +49,43 @@ int main(int argc, char** argv) {
       QStringLiteral("A recorded stream (.kvs) to play instead of the device, which is then not "
                      "needed."),
       QStringLiteral("[FILE]"));
-  const QCommandLineOption recordOption(
-      QStringLiteral("record"),
-      QStringLiteral("Records the device's stream into FILE from the start, as File > Record "
-                     "Stream does (FILE is replaced if it exists, unless another recording is "
-                     "writing it)."),
-      QStringLiteral("FILE"));
-  parser.addOption(recordOption);
-  const QCommandLineOption waitOption(
-      QStringLiteral("wait"),
-      QStringLiteral("Waits for the device: the window opens without it, stays when it is "
-                     "unplugged or falls silent, and takes it again when it comes back, as "
-                     "Device > Wait for the Device does."));
-  parser.addOption(waitOption);
-  const QCommandLineOption serialOption(
-      QStringLiteral("serial"),
-      QStringLiteral("Opens only the KESTRAVU device with this USB serial number, as a choice "
-                     "in the Device menu does."),
-      QStringLiteral("SERIAL"));
-  parser.addOption(serialOption);
+  parser.addOptions({options.record, options.wait, options.serial});
+}
+
+// What the parsed command line asks for; false, with a line on stderr, when it cannot be run.
+bool takeOptions(const QCommandLineParser& parser, const ViewerOptions& options, RunOptions& run) {
+  const QStringList files = parser.positionalArguments();
+  if (files.size() > 1) {
+    std::fputs("kestravu: one stream file at most\n", stderr);
+    return false;
+  }
+  run.streamFile = files.value(0);
+  // A recording holds the device's stream alone.
+  if (!files.isEmpty() && parser.isSet(options.record)) {
+    std::fputs("kestravu: --record records the device, not a stream file that plays\n", stderr);
+    return false;
+  }
+  // Given, even empty, it is not null: an empty name is refused, not taken as none.
+  if (parser.isSet(options.record)) {
+    run.recordFile = parser.value(options.record);
+    if (run.recordFile.isNull()) run.recordFile = QStringLiteral("");
+  }
+  run.wait = parser.isSet(options.wait);
+  if (!parser.isSet(options.serial)) return true;
+  run.serial = parser.value(options.serial);
+  if (!run.serial.isEmpty()) return true;
+  std::fputs("kestravu: --serial needs a serial number\n", stderr);
+  return false;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QCoreApplication::setApplicationName(QStringLiteral("kestravu"));
+  QCoreApplication::setApplicationVersion(QStringLiteral(KESTRAVU_VERSION));
+  QCommandLineParser parser;
+  const ViewerOptions options;
+  describeOptions(parser, options);
   // Looked at before the application exists, so that they work without a display.
   parser.parse(commandLine(argc, argv));
   if (parser.isSet(QStringLiteral("version"))) parser.showVersion();
@@ -63,30 +96,10 @@ int main(int argc, char** argv) {
 
   QApplication application(argc, argv);
   parser.process(application);  // Qt's own options are gone by now; any other is an error
-  const QStringList files = parser.positionalArguments();
-  if (files.size() > 1) {
-    std::fputs("kestravu: one stream file at most\n", stderr);
-    return kExitStartupFailed;
-  }
-  // A recording holds the device's stream alone.
-  if (!files.isEmpty() && parser.isSet(recordOption)) {
-    std::fputs("kestravu: --record records the device, not a stream file that plays\n", stderr);
-    return kExitStartupFailed;
-  }
-  // Given, even empty, it is not null: an empty name is refused, not taken as none.
-  QString recordFile;
-  if (parser.isSet(recordOption)) recordFile = parser.value(recordOption);
-  if (parser.isSet(recordOption) && recordFile.isNull()) recordFile = QStringLiteral("");
-  RunOptions options{SettingsStore::defaultPath(), OutputFolders::standard(), files.value(0),
-                     recordFile, parser.isSet(waitOption), QString()};
-  if (parser.isSet(serialOption)) {
-    options.serial = parser.value(serialOption);
-    if (options.serial.isEmpty()) {
-      std::fputs("kestravu: --serial needs a serial number\n", stderr);
-      return kExitStartupFailed;
-    }
-  }
+  RunOptions run{SettingsStore::defaultPath(), OutputFolders::standard(), QString(), QString(),
+                 false, QString()};
+  if (!takeOptions(parser, options, run)) return kExitStartupFailed;
   SteadyClock clock;
   std::unique_ptr<LinuxLink> link = makeLinuxLink(clock);
-  return runViewer(*link, clock, options);
+  return runViewer(*link, clock, run);
 }
