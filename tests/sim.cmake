@@ -77,7 +77,7 @@ if(TARGET device_sim)
   else()
     set(export_lister ${CMAKE_NM})
   endif()
-  add_test(NAME sim.library_exports_six_functions
+  add_test(NAME sim.library_exports_the_driver_functions
     COMMAND sh ${CMAKE_CURRENT_LIST_DIR}/sim/check_exports.sh ${export_lister} $<TARGET_FILE:device_sim>)
 endif()
 
