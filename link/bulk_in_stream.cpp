@@ -106,10 +106,9 @@ void BulkInStream::stop() {
   uint64_t unreported = 0;
   {
     const std::lock_guard<std::mutex> lock(mutex_);
-    unreported = endedEpisode_ + droppedInEpisode_;
-    endedEpisode_ = droppedInEpisode_ = 0;
+    unreported = dropped_.takeUnreported(true);
   }
-  reportDropped(unreported);
+  DroppedBytes::report(unreported);
 }
 
 void BulkInStream::discardBuffered() {
@@ -226,7 +225,7 @@ void BulkInStream::finish(Slot& slot) {
   {
     const std::lock_guard<std::mutex> lock(mutex_);
     storePayload(transfer.buffer, transfer.actual_length);
-    std::swap(episodeEnded, endedEpisode_);
+    episodeEnded = dropped_.takeUnreported(false);
     const bool served = transfer.status == LIBUSB_TRANSFER_COMPLETED || transfer.status == LIBUSB_TRANSFER_TIMED_OUT;
     int error = 0;
     if (served && !stopping_)
@@ -240,7 +239,7 @@ void BulkInStream::finish(Slot& slot) {
     if (error < 0) failLocked(error);
   }
   arrived_.notify_all();
-  reportDropped(episodeEnded);
+  DroppedBytes::report(episodeEnded);
 }
 
 // A transfer of several packets has the chip's status bytes at the start of each packet; the
@@ -253,8 +252,6 @@ void BulkInStream::storePayload(const unsigned char* bytes, int length) {
   }
 }
 
-// Like the chip, the buffer drops what finds it full, so what it holds stays one unbroken
-// piece of the stream up to the gap. An episode of drops ends when a payload fits whole again.
 void BulkInStream::push(const unsigned char* bytes, uint32_t length) {
   const uint32_t capacity = static_cast<uint32_t>(buffer_.size());
   const uint32_t kept = std::min(length, capacity - size_);
@@ -263,12 +260,7 @@ void BulkInStream::push(const unsigned char* bytes, uint32_t length) {
   std::memcpy(buffer_.data() + tail, bytes, first);
   std::memcpy(buffer_.data(), bytes + first, kept - first);
   size_ += kept;
-  dropped_ += length - kept;
-  droppedInEpisode_ += length - kept;
-  if (kept == length && droppedInEpisode_ != 0) {
-    endedEpisode_ += droppedInEpisode_;
-    droppedInEpisode_ = 0;
-  }
+  dropped_.count(kept, length);
 }
 
 uint32_t BulkInStream::take(uint8_t* buffer, uint32_t count) {
@@ -280,12 +272,6 @@ uint32_t BulkInStream::take(uint8_t* buffer, uint32_t count) {
   head_ = (head_ + taken) % capacity;
   size_ -= taken;
   return taken;
-}
-
-void BulkInStream::reportDropped(uint64_t bytes) {
-  if (bytes == 0) return;
-  std::fprintf(stderr, "kestravu: the device's stream came faster than it was read; %llu bytes were dropped\n",
-               static_cast<unsigned long long>(bytes));
 }
 
 ReadResult BulkInStream::read(uint8_t* buffer, uint32_t count, uint32_t& received, Clock& clock, int& error) {
@@ -318,5 +304,5 @@ uint32_t BulkInStream::bufferedBytes() const {
 
 uint64_t BulkInStream::droppedBytes() const {
   const std::lock_guard<std::mutex> lock(mutex_);
-  return dropped_;
+  return dropped_.total();
 }

@@ -21,6 +21,7 @@
 
 #include "clock.h"
 #include "device_link.h"
+#include "dropped_bytes.h"
 
 struct libusb_context;
 struct libusb_device_handle;
@@ -110,7 +111,6 @@ class BulkInStream {
   void handleEventsUntilNoneQueued();
   void abandonQueued();
   void freeTransfers();
-  void reportDropped(uint64_t bytes);
 
   const UsbFunctions& usb_;
   libusb_context* context_ = nullptr;
@@ -129,7 +129,5 @@ class BulkInStream {
   std::vector<uint8_t> buffer_;
   uint32_t head_ = 0;  // where the oldest buffered byte is
   uint32_t size_ = 0;
-  uint64_t dropped_ = 0;
-  uint64_t droppedInEpisode_ = 0;  // in the episode still going on
-  uint64_t endedEpisode_ = 0;      // dropped in an episode that has ended, not yet reported
+  DroppedBytes dropped_;
 };

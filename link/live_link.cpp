@@ -86,9 +86,9 @@ void LiveLink::stopReading() {
   uint64_t unreported = 0;
   {
     const std::lock_guard<std::mutex> lock(mutex_);
-    std::swap(unreported, droppedInEpisode_);
+    unreported = dropped_.takeUnreported(true);
   }
-  reportDropped(unreported);
+  DroppedBytes::report(unreported);
 }
 
 // A read that brings nothing within the device's time-out is the silence that ends the
@@ -112,12 +112,11 @@ void LiveLink::readUntilStopped(uint32_t readSize) {
         signalWake();
         return;
       }
-      const uint64_t before = droppedInEpisode_;
       wake = push(bytes, received);
-      if (before != 0 && droppedInEpisode_ == before) std::swap(episodeEnded, droppedInEpisode_);
+      episodeEnded = dropped_.takeUnreported(false);
     }
     if (wake) signalWake();
-    reportDropped(episodeEnded);
+    DroppedBytes::report(episodeEnded);
   }
 }
 
@@ -139,8 +138,7 @@ bool LiveLink::push(const uint8_t* bytes, uint32_t length) {
     }
   }
   arrived_ += kept;
-  dropped_ += length - kept;
-  droppedInEpisode_ += length - kept;
+  dropped_.count(kept, length);
   if (arrived_ - taken_ > capacity / 2) servable_ = arrived_;
   const bool wake = frameEnded || servable_ - wokenAt_ >= kSearchWakeBytes;
   if (wake) wokenAt_ = servable_;
@@ -192,11 +190,6 @@ void LiveLink::clearWake() {
 
 uint64_t LiveLink::droppedBytes() const {
   const std::lock_guard<std::mutex> lock(mutex_);
-  return dropped_;
+  return dropped_.total();
 }
 
-void LiveLink::reportDropped(uint64_t bytes) {
-  if (bytes == 0) return;
-  std::fprintf(stderr, "kestravu: the device's stream came faster than it was read; %llu bytes were dropped\n",
-               static_cast<unsigned long long>(bytes));
-}

@@ -18,6 +18,7 @@
 
 #include "clock.h"
 #include "device_link.h"
+#include "dropped_bytes.h"
 #include "frame_format.h"
 
 class LiveLink final : public DeviceLink {
@@ -62,7 +63,6 @@ class LiveLink final : public DeviceLink {
   void readUntilStopped(uint32_t readSize);
   bool push(const uint8_t* bytes, uint32_t length);
   void signalWake();
-  void reportDropped(uint64_t bytes);
 
   DeviceLink& device_;
   Clock& clock_;
@@ -95,6 +95,5 @@ class LiveLink final : public DeviceLink {
   uint32_t lastFrameArrival_ = 0;
   int64_t lastFrameArrivalMicros_ = 0;
   bool frameHandedOver_ = false;
-  uint64_t dropped_ = 0;
-  uint64_t droppedInEpisode_ = 0;
+  DroppedBytes dropped_;
 };

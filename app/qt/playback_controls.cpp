@@ -24,15 +24,15 @@ PlaybackControls::PlaybackControls(PlaybackController& playback, QMainWindow* wi
   pause_->setCheckable(true);
   connect(pause_, &QAction::triggered, &playback_, &PlaybackController::togglePause);
   menu_->addSeparator();
-  addAction(tr("&Next Frame"), Qt::Key_Period, &PlaybackController::stepForward);
-  addAction(tr("P&revious Frame"), Qt::Key_Comma, &PlaybackController::stepBack);
-  addAction(tr("Forward 5 s"), Qt::Key_Right, nullptr);
-  addAction(tr("Back 5 s"), Qt::Key_Left, nullptr);
-  addAction(tr("&First Frame"), Qt::Key_Home, &PlaybackController::goToFirst);
-  addAction(tr("&Last Frame"), Qt::Key_End, &PlaybackController::goToLast);
+  addAction(tr("&Next Frame"), Qt::Key_Period, [this] { playback_.stepForward(); });
+  addAction(tr("P&revious Frame"), Qt::Key_Comma, [this] { playback_.stepBack(); });
+  addAction(tr("Forward 5 s"), Qt::Key_Right, [this] { playback_.jump(PlaybackController::kJumpFrames); });
+  addAction(tr("Back 5 s"), Qt::Key_Left, [this] { playback_.jump(-PlaybackController::kJumpFrames); });
+  addAction(tr("&First Frame"), Qt::Key_Home, [this] { playback_.goToFirst(); });
+  addAction(tr("&Last Frame"), Qt::Key_End, [this] { playback_.goToLast(); });
   menu_->addSeparator();
-  addAction(tr("&Slower"), Qt::Key_BracketLeft, &PlaybackController::slower);
-  addAction(tr("&Faster"), Qt::Key_BracketRight, &PlaybackController::faster);
+  addAction(tr("&Slower"), Qt::Key_BracketLeft, [this] { playback_.slower(); });
+  addAction(tr("&Faster"), Qt::Key_BracketRight, [this] { playback_.faster(); });
 
   // The keys are the window's: a slider with the focus would take the arrows, Home and End.
   slider_->setFocusPolicy(Qt::NoFocus);
@@ -51,18 +51,11 @@ PlaybackControls::PlaybackControls(PlaybackController& playback, QMainWindow* wi
   setActive(false);
 }
 
-// The jumps go by the stream's frames; the rest are the playback's own calls.
 void PlaybackControls::addAction(const QString& text, const QKeySequence& key,
-                                 void (PlaybackController::*call)()) {
+                                 const std::function<void()>& call) {
   QAction* action = menu_->addAction(text);
   action->setShortcut(key);
-  if (call != nullptr) {
-    connect(action, &QAction::triggered, &playback_, call);
-    return;
-  }
-  const int64_t frames = key == QKeySequence(Qt::Key_Right) ? PlaybackController::kJumpFrames
-                                                            : -PlaybackController::kJumpFrames;
-  connect(action, &QAction::triggered, &playback_, [this, frames] { playback_.jump(frames); });
+  connect(action, &QAction::triggered, &playback_, call);
 }
 
 void PlaybackControls::setActive(bool active) {

@@ -3,6 +3,7 @@
 // file plays; they map keys and the slider to the playback's calls and show what it tells.
 #pragma once
 #include <QObject>
+#include <functional>
 
 #include "playback_controller.h"
 
@@ -34,7 +35,7 @@ class PlaybackControls final : public QObject {
   static QString speedText(int speedQuarters);
 
  private:
-  void addAction(const QString& text, const QKeySequence& key, void (PlaybackController::*call)());
+  void addAction(const QString& text, const QKeySequence& key, const std::function<void()>& call);
   void showPosition(qint64 frame, qint64 total, bool totalKnown);
   void showState(bool paused, int speedQuarters);
   void followSlider(int value);
