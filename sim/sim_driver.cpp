@@ -1,4 +1,5 @@
 // The driver functions of the simulated device, each logged with its arguments and status.
+#include <algorithm>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
@@ -12,18 +13,25 @@ namespace {
 
 constexpr FT_STATUS kInvalidParameter = 6;
 
-// One line per call, flushed at once so that a test can follow it while the program runs.
+// One line per call, flushed at once so that a test can follow it while the program runs. A
+// reader may read on a thread of its own while another lists the devices: each line goes out in
+// one write, so that two calls' lines never mix.
 __attribute__((format(printf, 1, 2))) void logLine(const char* format, ...) {
   if (!device.logChecked) {
     device.logChecked = true;
     if (const char* path = setting("KESTRAVU_SIM_LOG")) device.log = std::fopen(path, "a");
   }
   if (device.log == nullptr) return;
+  char line[512];
   va_list arguments;
   va_start(arguments, format);
-  std::vfprintf(device.log, format, arguments);
+  const int length = std::vsnprintf(line, sizeof line - 1, format, arguments);
   va_end(arguments);
-  std::fputc('\n', device.log);
+  if (length < 0) return;
+  const size_t end = std::min(static_cast<size_t>(length), sizeof line - 2);
+  line[end] = '\n';
+  line[end + 1] = '\0';
+  std::fputs(line, device.log);
   std::fflush(device.log);
 }
 
